@@ -1,0 +1,18 @@
+"""A short tour of tarnwick: build a frame, read it back, see a refusal."""
+import tarnwick
+
+frame = tarnwick.Frame()
+frame.add_strings("city", ["Oslo", "Lima", "Pune", "Oslo"])
+frame.add_ints("year", [2021, 2022, 2022, 2023])
+frame.add_floats("rain_mm", [763.0, 12.5, 722.4, 801.9])
+
+print("columns:", list(zip(frame.names(), frame.dtypes())))
+print("rows:", frame.height())
+for name in frame.names():
+    reader = {"i64": frame.ints, "f64": frame.floats, "str": frame.strings}[frame.dtypes()[frame.names().index(name)]]
+    print(f"  {name}: {reader(name)}")
+
+try:
+    frame.floats("year")
+except ValueError as error:
+    print("refused:", error)

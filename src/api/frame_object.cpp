@@ -1,0 +1,75 @@
+// The Frame class: its type spec, constructor, deallocation and method table.
+#include "api/frame_object.hpp"
+
+#include <span>
+
+#include "api/arguments.hpp"
+
+namespace tarnwick::api {
+
+namespace {
+
+PyObject* frame_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    PyObject* no_slots[1];
+    if (!parse_call({"Frame.__new__()", std::span<const char* const>{}}, args, kwargs, no_slots)) {
+        return nullptr;
+    }
+    return guarded([&] { return wrap_frame(type, Frame{}); });
+}
+
+void frame_dealloc(PyObject* self) { dealloc_instance<Frame>(self, frame_type_path); }
+
+constexpr int fast = METH_FASTCALL | METH_KEYWORDS;
+
+// Fast methods have another C signature than PyCFunction; the flags tell
+// CPython how to call each.
+#define METHOD(name, call, doc) \
+    {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(frame_##name)), call, doc}
+
+// In the order users see them listed.
+PyMethodDef frame_methods[] = {
+    METHOD(add_floats, fast, "add_floats($self, name, values)\n--\n\n"),
+    METHOD(add_ints, fast, "add_ints($self, name, values)\n--\n\n"),
+    METHOD(add_strings, fast, "add_strings($self, name, values)\n--\n\n"),
+    METHOD(height, METH_NOARGS, "height($self)\n--\n\n"),
+    METHOD(width, METH_NOARGS, "width($self)\n--\n\n"),
+    METHOD(names, METH_NOARGS, "names($self)\n--\n\n"),
+    METHOD(dtypes, METH_NOARGS, "dtypes($self)\n--\n\n"),
+    METHOD(floats, fast, "floats($self, name)\n--\n\n"),
+    METHOD(ints, fast, "ints($self, name)\n--\n\n"),
+    METHOD(strings, fast, "strings($self, name)\n--\n\n"),
+    METHOD(free, METH_NOARGS,
+           "free($self)\n--\n\nNothing under CPython, which frees the object itself; in a page, "
+           "the instance goes back to the library."),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+#undef METHOD
+
+PyType_Slot frame_slots[] = {
+    {Py_tp_doc, const_cast<char*>("Frame()\n--\n\nA table: named columns of one length.")},
+    {Py_tp_new, reinterpret_cast<void*>(frame_new)},
+    {Py_tp_dealloc, reinterpret_cast<void*>(frame_dealloc)},
+    {Py_tp_methods, frame_methods},
+    {0, nullptr},
+};
+
+PyType_Spec frame_spec = {
+    "builtins.Frame",
+    static_cast<int>(sizeof(FrameObject)),
+    0,
+    Py_TPFLAGS_DEFAULT,
+    frame_slots,
+};
+
+}  // namespace
+
+PyObject* make_frame_class(PyObject* module) {
+    return PyType_FromModuleAndSpec(module, &frame_spec, nullptr);
+}
+
+bool is_frame_class(PyTypeObject* type) {
+    return PyType_GetSlot(type, Py_tp_dealloc) == reinterpret_cast<void*>(frame_dealloc);
+}
+
+}  // namespace tarnwick::api

@@ -1,0 +1,34 @@
+#include "engine/pod_vector.hpp"
+
+#include <sys/mman.h>
+
+#include <cstdlib>
+#include <new>
+
+namespace tarnwick {
+
+namespace {
+
+constexpr std::size_t huge_page = std::size_t{2} << 20;
+// Below this a block is left to malloc: huge pages only pay off for big arrays.
+constexpr std::size_t huge_threshold = std::size_t{4} << 20;
+
+}  // namespace
+
+void* allocate_storage(std::size_t bytes) {
+    if (bytes >= huge_threshold) {
+        std::size_t rounded = (bytes + huge_page - 1) / huge_page * huge_page;
+        void* block = std::aligned_alloc(huge_page, rounded);
+        if (block == nullptr) throw std::bad_alloc();
+        // Advice only: where the kernel declines, ordinary pages serve.
+        (void)madvise(block, rounded, MADV_HUGEPAGE);
+        return block;
+    }
+    void* block = std::malloc(bytes == 0 ? 1 : bytes);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+
+void release_storage(void* block, std::size_t) noexcept { std::free(block); }
+
+}  // namespace tarnwick
