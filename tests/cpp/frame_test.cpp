@@ -1,4 +1,5 @@
 #include "engine/frame.hpp"
+#include "engine/select.hpp"
 
 #include <gtest/gtest.h>
 
@@ -99,6 +100,28 @@ TEST(ColumnValuesOf, FollowsTheSelection) {
     EXPECT_EQ(values->string(0), "yy");
     EXPECT_EQ(values->string(1), "yy");
     EXPECT_EQ(values->string(2), "x");
+}
+
+TEST(Select, FirstOffendingNameDecides) {
+    Frame frame = frame_of_three();
+    std::vector<std::string> absent_first{"a", "zz", "a"};
+    EXPECT_EQ(message_of(select(frame, absent_first).error()),
+              "no column \"zz\" (the frame has \"a\", \"s\")");
+    std::vector<std::string> repeated_first{"a", "a", "zz"};
+    EXPECT_EQ(message_of(select(frame, repeated_first).error()), "column \"a\" selected twice");
+}
+
+TEST(Select, SharesSelectionAndKeepsHeight) {
+    Frame frame = take_rows(frame_of_three(), RowSelection{2, 0});
+    std::vector<std::string> names{"s", "a"};
+    Result<Frame> chosen = select(frame, names);
+    ASSERT_TRUE(chosen);
+    EXPECT_EQ(chosen->columns()[0].name, "s");
+    EXPECT_EQ(chosen->selection(), frame.selection());
+    Result<Frame> none = select(frame, std::span<const std::string>{});
+    ASSERT_TRUE(none);
+    EXPECT_EQ(none->width(), 0u);
+    EXPECT_EQ(none->height(), 2u);
 }
 
 }  // namespace
