@@ -169,3 +169,29 @@ def test_many_threads_each_with_their_own_frames():
     for t in threads:
         t.join()
     assert results == {i: (1000, sum(range(i, i + 1000)), "999") for i in range(8)}
+
+
+def test_a_panic_raised_in_python_code_is_not_a_conversion_failure(capsys):
+    foreign = run_in_thread(lambda: frame_of(a=[1]))["value"]
+    raised = {}
+
+    class Touches:
+        def __index__(self):
+            try:
+                foreign.height()
+            except BaseException as error:
+                raised["inner"] = error
+                raise
+            return 0
+
+    f = Frame()
+    with pytest.raises(BaseException) as caught:
+        f.add_ints("a", [Touches()])
+    outer, inner = caught.value, raised["inner"]
+    assert type(outer) is type(inner) and type(outer).__name__ == "PanicException"
+    assert outer is not inner
+    assert str(outer) == str(inner)
+    assert not getattr(outer, "__notes__", None)
+    err = capsys.readouterr().err
+    assert "Traceback" in err and "__index__" in err
+    assert f.width() == 0
