@@ -26,15 +26,29 @@ constexpr int fast = METH_FASTCALL | METH_KEYWORDS;
 #define METHOD(name, call, doc) \
     {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(frame_##name)), call, doc}
 
-// In the order users see them listed.
+// In the order of the specification's method table (Part 1.1).
 PyMethodDef frame_methods[] = {
     METHOD(add_floats, fast, "add_floats($self, name, values)\n--\n\n"),
     METHOD(add_ints, fast, "add_ints($self, name, values)\n--\n\n"),
     METHOD(add_strings, fast, "add_strings($self, name, values)\n--\n\n"),
+    METHOD(add_date_part, fast, "add_date_part($self, name, source, part)\n--\n\n"),
     METHOD(height, METH_NOARGS, "height($self)\n--\n\n"),
     METHOD(width, METH_NOARGS, "width($self)\n--\n\n"),
     METHOD(names, METH_NOARGS, "names($self)\n--\n\n"),
     METHOD(dtypes, METH_NOARGS, "dtypes($self)\n--\n\n"),
+    METHOD(select, fast, "select($self, names)\n--\n\n"),
+    METHOD(head, fast, "head($self, n)\n--\n\n"),
+    METHOD(tail, fast, "tail($self, n)\n--\n\n"),
+    METHOD(sort, fast, "sort($self, name, descending)\n--\n\n"),
+    METHOD(where_eq, fast, "where_eq($self, name, value)\n--\n\n"),
+    METHOD(where_ne, fast, "where_ne($self, name, value)\n--\n\n"),
+    METHOD(where_lt, fast, "where_lt($self, name, value)\n--\n\n"),
+    METHOD(where_le, fast, "where_le($self, name, value)\n--\n\n"),
+    METHOD(where_gt, fast, "where_gt($self, name, value)\n--\n\n"),
+    METHOD(where_ge, fast, "where_ge($self, name, value)\n--\n\n"),
+    METHOD(where_among, fast, "where_among($self, name, values)\n--\n\n"),
+    METHOD(where_is, fast, "where_is($self, name, value)\n--\n\n"),
+    METHOD(where_in, fast, "where_in($self, name, values)\n--\n\n"),
     METHOD(floats, fast, "floats($self, name)\n--\n\n"),
     METHOD(ints, fast, "ints($self, name)\n--\n\n"),
     METHOD(strings, fast, "strings($self, name)\n--\n\n"),
