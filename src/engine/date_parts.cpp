@@ -1,5 +1,6 @@
 #include "engine/date_parts.hpp"
 
+#include <bit>
 #include <cstring>
 #include <string>
 
@@ -13,12 +14,45 @@ constexpr bool is_leap(std::int32_t year) {
     return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
 }
 
-constexpr std::int32_t days_in_month(std::int32_t year, std::int32_t month) {
-    constexpr std::int32_t days[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
-    return month == 2 && is_leap(year) ? 29 : days[month];
+constexpr std::int32_t month_days[13] = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+// Bytewise tests on eight bytes at once: every byte under `lanes` is an ASCII
+// digit. A byte passes when its high nibble is 3 and adding 6 does not carry
+// into the high nibble; where the first test holds no byte exceeds 0x3f, so no
+// addition carries into the next byte.
+constexpr bool all_digits(std::uint64_t word, std::uint64_t lanes) {
+    constexpr std::uint64_t high = 0xf0f0f0f0f0f0f0f0ULL;
+    constexpr std::uint64_t threes = 0x3030303030303030ULL;
+    constexpr std::uint64_t sixes = 0x0606060606060606ULL;
+    return (word & high & lanes) == (threes & lanes) &&
+           ((word + sixes) & high & lanes) == (threes & lanes);
 }
 
-inline unsigned digit(char c) { return static_cast<unsigned>(static_cast<unsigned char>(c)) - '0'; }
+// A valid date's numbers from its ten bytes, validated in place.
+inline bool read_date(const char* p, Date& date) {
+    std::uint64_t head;  // "YYYY-MM-", byte 0 lowest
+    std::memcpy(&head, p, 8);
+    std::uint16_t tail;  // "DD"
+    std::memcpy(&tail, p + 8, 2);
+    if constexpr (std::endian::native == std::endian::big) {
+        head = std::byteswap(head);
+        tail = std::byteswap(tail);
+    }
+    constexpr std::uint64_t hyphen_lanes = 0xff0000ff00000000ULL;  // bytes 4 and 7
+    constexpr std::uint64_t hyphens = 0x2d00002d00000000ULL;
+    constexpr std::uint64_t digit_lanes = ~hyphen_lanes;
+    bool shape = ((head & hyphen_lanes) == hyphens) & all_digits(head, digit_lanes) &
+                 all_digits(tail, 0xffff);
+    if (!shape) return false;
+    auto d = [&](int byte) { return static_cast<std::int32_t>((head >> (8 * byte)) & 0x0f); };
+    std::int32_t year = d(0) * 1000 + d(1) * 100 + d(2) * 10 + d(3);
+    std::int32_t month = d(5) * 10 + d(6);
+    std::int32_t day = static_cast<std::int32_t>(tail & 0x0f) * 10 + static_cast<std::int32_t>((tail >> 8) & 0x0f);
+    if (year == 0 || month < 1 || month > 12 || day < 1) return false;
+    if (day > month_days[month] && !(month == 2 && day == 29 && is_leap(year))) return false;
+    date = Date{year, month, day};
+    return true;
+}
 
 std::string bad_date_message(std::string_view source, std::size_t row, std::string_view text) {
     std::string message = "column ";
@@ -41,22 +75,9 @@ Result<DatePart> parse_date_part(std::string_view word) {
 }
 
 std::optional<Date> parse_date(std::string_view text) {
-    if (text.size() != 10) return std::nullopt;
-    const char* p = text.data();
-    if (p[4] != '-' || p[7] != '-') return std::nullopt;
-    unsigned d[8] = {digit(p[0]), digit(p[1]), digit(p[2]), digit(p[3]),
-                     digit(p[5]), digit(p[6]), digit(p[8]), digit(p[9])};
-    // Every byte that is not a digit gives a value above 9 (unsigned wrap).
-    unsigned bad = 0;
-    for (unsigned v : d) bad |= v > 9 ? 1u : 0u;
-    if (bad != 0) return std::nullopt;
-    auto year = static_cast<std::int32_t>(d[0] * 1000 + d[1] * 100 + d[2] * 10 + d[3]);
-    auto month = static_cast<std::int32_t>(d[4] * 10 + d[5]);
-    auto day = static_cast<std::int32_t>(d[6] * 10 + d[7]);
-    if (month < 1 || month > 12 || year == 0 || day < 1 || day > days_in_month(year, month)) {
-        return std::nullopt;
-    }
-    return Date{year, month, day};
+    Date date;
+    if (text.size() != 10 || !read_date(text.data(), date)) return std::nullopt;
+    return date;
 }
 
 Result<ColumnValues> extract_date_part(const Frame& frame, std::string_view source, DatePart part) {
@@ -84,12 +105,12 @@ Result<ColumnValues> extract_date_part(const Frame& frame, std::string_view sour
             }
         }
         std::uint64_t start = offsets[position];
-        std::optional<Date> date = parse_date({bytes + start, offsets[position + 1] - start});
-        if (!date) {
+        Date date;
+        if (offsets[position + 1] - start != 10 || !read_date(bytes + start, date)) {
             bad_row = row;
             return;
         }
-        o[row] = part == DatePart::year ? date->year : part == DatePart::month ? date->month : date->day;
+        o[row] = part == DatePart::year ? date.year : part == DatePart::month ? date.month : date.day;
     });
     if (bad_row != rows) {
         return frame_error(bad_date_message(source, bad_row, values.string(frame.position(bad_row))));

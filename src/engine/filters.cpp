@@ -195,6 +195,19 @@ inline std::uint32_t load32(const char* p) {
     return v;
 }
 
+// Byte equality of two texts of n bytes each, without a call for short ones.
+inline bool same_bytes(const char* a, const char* b, std::size_t n) {
+    if (n >= 8) {
+        if (n > 16) return std::memcmp(a, b, n) == 0;
+        return ((load64(a) ^ load64(b)) | (load64(a + n - 8) ^ load64(b + n - 8))) == 0;
+    }
+    if (n >= 4) return ((load32(a) ^ load32(b)) | (load32(a + n - 4) ^ load32(b + n - 4))) == 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
 // A cheap hash of a text from its length and at most its first and last eight
 // bytes; equal texts hash equal, and a match is always confirmed byte by byte.
 inline std::uint64_t short_hash(const char* p, std::size_t n) {
@@ -247,7 +260,7 @@ public:
             std::int32_t at = slots_[i];
             if (at < 0) return false;
             const std::string& text = texts_[static_cast<std::size_t>(at)];
-            if (text.size() == n && (n == 0 || std::memcmp(text.data(), p, n) == 0)) return true;
+            if (text.size() == n && same_bytes(text.data(), p, n)) return true;
             i = (i + 1) & mask;
         }
     }
@@ -306,8 +319,7 @@ Result<Frame> filter_in_strings(const Frame& frame, std::string_view name,
         std::size_t length = only.size();
         return filter_rows(frame, values, [=](std::uint32_t p) {
             std::uint64_t start = offsets[p];
-            if (offsets[p + 1] - start != length) return false;
-            return length == 0 || std::memcmp(bytes + start, wanted, length) == 0;
+            return offsets[p + 1] - start == length && same_bytes(bytes + start, wanted, length);
         });
     }
     return filter_rows(frame, values, [&](std::uint32_t p) {

@@ -134,25 +134,48 @@ void collect(const Frame& frame, const ColumnValues& values, Key&& key_at, bool 
 }
 
 // After sorting by prefix keys, runs of equal prefixes are put in order by
-// their whole texts.
+// their whole texts. Texts of a run agree in their first eight bytes (a
+// shorter text padded with zero bytes), so only what follows is compared.
 void order_equal_prefixes(const ColumnValues& values, const PodVector<std::uint64_t>& keys,
                           PodVector<std::uint32_t>& positions, bool descending) {
     std::size_t n = keys.size();
     const std::uint64_t* k = keys.data();
     std::uint32_t* p = positions.data();
-    auto less = [&](std::uint32_t a, std::uint32_t b) { return values.string(a) < values.string(b); };
-    auto greater = [&](std::uint32_t a, std::uint32_t b) { return values.string(b) < values.string(a); };
+    const std::uint64_t* offsets = values.offsets().data();
+    const char* bytes = values.bytes();
+    auto length = [&](std::uint32_t at) { return offsets[at + 1] - offsets[at]; };
+    auto rest = [&](std::uint32_t at) -> std::string_view {
+        std::uint64_t size = length(at);
+        return size <= 8 ? std::string_view() : std::string_view(bytes + offsets[at] + 8, size - 8);
+    };
     std::size_t start = 0;
     while (start < n) {
         std::size_t end = start + 1;
         while (end < n && k[end] == k[start]) ++end;
         if (end - start > 1) {
-            // Texts of fewer than eight bytes are whole in the key unless they
-            // end in zero bytes; comparing them again is cheap either way.
-            if (descending) {
-                std::stable_sort(p + start, p + end, greater);
+            std::uint64_t first = length(p[start]);
+            bool same_length = true;
+            bool short_only = first <= 8;
+            for (std::size_t i = start + 1; i < end; ++i) {
+                std::uint64_t size = length(p[i]);
+                same_length &= size == first;
+                short_only &= size <= 8;
+            }
+            // Texts of at most eight bytes have no rest and differ by their
+            // length; a shorter text of a run is a prefix of the longer ones.
+            auto before = [&](std::uint32_t a, std::uint32_t b) {
+                std::string_view x = rest(a);
+                std::string_view y = rest(b);
+                int order = x.compare(y);
+                return order != 0 ? order < 0 : length(a) < length(b);
+            };
+            if (same_length && short_only) {
+                // All equal: the run stays in its order.
+            } else if (descending) {
+                std::stable_sort(p + start, p + end,
+                                 [&](std::uint32_t a, std::uint32_t b) { return before(b, a); });
             } else {
-                std::stable_sort(p + start, p + end, less);
+                std::stable_sort(p + start, p + end, before);
             }
         }
         start = end;

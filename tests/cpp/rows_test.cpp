@@ -213,6 +213,14 @@ TEST(Sort, StringsByBytesWithSharedPrefixes) {
         for (std::size_t j = 0; j < length; ++j) text += alphabet[random() % 5];
         texts.push_back(text);
     }
+    // Texts that agree in their first eight bytes once padded with zero bytes.
+    for (int i = 0; i < 500; ++i) {
+        std::string text = "ab";
+        std::size_t length = random() % 12;
+        for (std::size_t j = 0; j < length; ++j) text += random() % 4 == 0 ? 'a' : '\0';
+        texts.push_back(text);
+    }
+    std::shuffle(texts.begin(), texts.end(), random);
     StringColumnBuilder builder;
     for (const std::string& t : texts) builder.append(t);
     Frame frame = one_column("s", builder.finish());
