@@ -183,6 +183,33 @@ TEST(Sort, RadixMatchesStableSortOnFloats) {
     }
 }
 
+TEST(Sort, NanAfterNumbersAndBeforeMissingInBothDirections) {
+    PodVector<std::uint8_t> present{1, 0, 1, 1, 1, 0, 1};
+    double nan = std::nan("");
+    Frame frame = one_column("x", ColumnValues::of_f64(PodVector<double>{nan, 0.0, 2.0, nan, -1.0, 0.0, 2.0},
+                                                       std::move(present)));
+    EXPECT_EQ(positions_of(*sort_by(frame, "x", false)), (std::vector<std::uint32_t>{4, 2, 6, 0, 3, 1, 5}));
+    EXPECT_EQ(positions_of(*sort_by(frame, "x", true)), (std::vector<std::uint32_t>{2, 6, 4, 0, 3, 1, 5}));
+    Frame reversed = take_rows(frame, RowSelection{6, 5, 4, 3, 2, 1, 0});
+    EXPECT_EQ(positions_of(*sort_by(reversed, "x", true)), (std::vector<std::uint32_t>{6, 2, 4, 3, 0, 5, 1}));
+}
+
+TEST(Sort, MissingStringsAndIntegersGoLast) {
+    PodVector<std::uint8_t> present{0, 1, 1, 0, 1};
+    Frame numbers = one_column("n", ColumnValues::of_i64(PodVector<std::int64_t>{0, 2, 0, 0, 2}, std::move(present)));
+    // 2, missing, 2, 3 from the specification, shifted: rows 1 and 4 hold 2.
+    EXPECT_EQ(positions_of(*sort_by(numbers, "n", false)), (std::vector<std::uint32_t>{2, 1, 4, 0, 3}));
+    EXPECT_EQ(positions_of(*sort_by(numbers, "n", true)), (std::vector<std::uint32_t>{1, 4, 2, 0, 3}));
+    StringColumnBuilder builder;
+    builder.append("b");
+    builder.append_missing();
+    builder.append("");
+    builder.append("a");
+    Frame texts = one_column("s", builder.finish());
+    EXPECT_EQ(positions_of(*sort_by(texts, "s", false)), (std::vector<std::uint32_t>{2, 3, 0, 1}));
+    EXPECT_EQ(positions_of(*sort_by(texts, "s", true)), (std::vector<std::uint32_t>{0, 3, 2, 1}));
+}
+
 TEST(Sort, IntegersAcrossTheWholeRange) {
     std::mt19937_64 random(11);
     std::vector<std::int64_t> values(5000);
