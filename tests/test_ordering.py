@@ -325,3 +325,44 @@ def test_sort_matches_python(data, descending, head):
     k = min(head, len(data)) if head >= 0 else max(len(data) + head, 0)
     assert result.head(head).ints("id") == order[:k]
     assert result.tail(head).ints("id") == order[len(order) - k:]
+
+
+# -- every call leaves its receiver as it was -------------------------------------------
+
+CALLS = [
+    lambda f: f.where_eq("n", 2), lambda f: f.where_ne("x", float("nan")),
+    lambda f: f.where_lt("n", 2.5), lambda f: f.where_le("x", -0.5),
+    lambda f: f.where_gt("n", -2**63), lambda f: f.where_ge("x", INF),
+    lambda f: f.where_is("s", "b"), lambda f: f.where_in("s", ["a", "c"]),
+    lambda f: f.where_among("n", [1, 3]), lambda f: f.select(["s", "n"]), lambda f: f.select([]),
+    lambda f: f.sort("s", True), lambda f: f.sort("x", False), lambda f: f.head(2),
+    lambda f: f.tail(-1), lambda f: f.head(0), lambda f: f.tail(99),
+    # refusals
+    lambda f: f.where_eq("s", 1), lambda f: f.where_in("n", ["a"]), lambda f: f.where_among("s", [1]),
+    lambda f: f.select(["n", "n"]), lambda f: f.sort("nope", True), lambda f: f.where_is("nope", ""),
+    lambda f: f.add_date_part("y", "s", "year"), lambda f: f.add_date_part("y", "n", "year"),
+    lambda f: f.add_date_part("n", "d", "day"), lambda f: f.add_date_part("y", "d", "week"),
+]
+
+
+@pytest.mark.parametrize("call", CALLS)
+@pytest.mark.parametrize("derive", [
+    lambda f: f, lambda f: f.sort("n", True), lambda f: f.where_ne("n", 2), lambda f: f.head(0),
+])
+def test_every_call_leaves_the_receiver_unchanged(call, derive):
+    base = frame_of(n=[3, 1, 2], x=[0.5, NAN, -1.5], s=["a", "b", "c"], d=["2020-01-01"] * 3)
+    f = derive(base)
+    before = snapshot(f)
+    base_before = snapshot(base)
+    try:
+        result = call(f)
+    except (ValueError, TypeError):
+        result = None
+    else:
+        if result is None:  # add_date_part of a frame without rows: nothing to refuse
+            assert f.height() == 0 and f.names()[-1] == "y"
+            return
+        assert result is not f
+        assert result.height() <= f.height()
+    assert snapshot(f) == before
+    assert snapshot(base) == base_before
