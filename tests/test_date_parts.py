@@ -1,4 +1,4 @@
-"""Date parts (Part 2.4): add_date_part(name, source, part)."""
+"""Date parts: add_date_part(name, source, part)."""
 import datetime
 
 import pytest

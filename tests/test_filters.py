@@ -1,4 +1,4 @@
-"""Row filters (Part 2.2): where_eq ... where_ge, where_is, where_in, where_among."""
+"""Row filters: where_eq ... where_ge, where_is, where_in, where_among."""
 import math
 import operator
 

@@ -1,4 +1,4 @@
-"""Projection, sorting and slicing (Part 2.3): select, sort, head, tail."""
+"""Projection, sorting and slicing: select, sort, head, tail."""
 import functools
 import math
 

@@ -1,4 +1,4 @@
-// Frame.add_date_part (Part 2.4): a new i64 column from the dates of a str
+// Frame.add_date_part: a new i64 column from the dates of a str
 // column, added in place.
 #include <array>
 

@@ -26,7 +26,7 @@ constexpr int fast = METH_FASTCALL | METH_KEYWORDS;
 #define METHOD(name, call, doc) \
     {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(frame_##name)), call, doc}
 
-// In the order of the specification's method table (Part 1.1).
+// In the order users see them listed.
 PyMethodDef frame_methods[] = {
     METHOD(add_floats, fast, "add_floats($self, name, values)\n--\n\n"),
     METHOD(add_ints, fast, "add_ints($self, name, values)\n--\n\n"),

@@ -1,5 +1,5 @@
-// Frame methods that choose rows and columns: the filters (Part 2.2) and
-// select, sort, head and tail (Part 2.3). Each returns a new Frame over the
+// Frame methods that choose rows and columns: the filters and
+// select, sort, head and tail. Each returns a new Frame over the
 // receiver's storage and leaves the receiver unchanged.
 #include <array>
 

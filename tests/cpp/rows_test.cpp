@@ -197,7 +197,7 @@ TEST(Sort, NanAfterNumbersAndBeforeMissingInBothDirections) {
 TEST(Sort, MissingStringsAndIntegersGoLast) {
     PodVector<std::uint8_t> present{0, 1, 1, 0, 1};
     Frame numbers = one_column("n", ColumnValues::of_i64(PodVector<std::int64_t>{0, 2, 0, 0, 2}, std::move(present)));
-    // 2, missing, 2, 3 from the specification, shifted: rows 1 and 4 hold 2.
+    // 2, missing, 2, 3, shifted: rows 1 and 4 hold 2.
     EXPECT_EQ(positions_of(*sort_by(numbers, "n", false)), (std::vector<std::uint32_t>{2, 1, 4, 0, 3}));
     EXPECT_EQ(positions_of(*sort_by(numbers, "n", true)), (std::vector<std::uint32_t>{1, 4, 2, 0, 3}));
     StringColumnBuilder builder;
