@@ -12,6 +12,10 @@ for name in frame.names():
     reader = {"i64": frame.ints, "f64": frame.floats, "str": frame.strings}[frame.dtypes()[frame.names().index(name)]]
     print(f"  {name}: {reader(name)}")
 
+wet = frame.where_gt("rain_mm", 700).sort("year", True)
+print("wet years, latest first:", wet.ints("year"), wet.strings("city"))
+print("Oslo or Pune:", frame.where_in("city", ["Oslo", "Pune"]).head(2).floats("rain_mm"))
+
 try:
     frame.floats("year")
 except ValueError as error:

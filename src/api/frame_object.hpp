@@ -47,4 +47,22 @@ TARNWICK_FAST_METHOD(frame_ints);
 TARNWICK_FAST_METHOD(frame_strings);
 TARNWICK_PLAIN_METHOD(frame_free);
 
+// frame_dates.cpp
+TARNWICK_FAST_METHOD(frame_add_date_part);
+
+// frame_rows.cpp
+TARNWICK_FAST_METHOD(frame_select);
+TARNWICK_FAST_METHOD(frame_head);
+TARNWICK_FAST_METHOD(frame_tail);
+TARNWICK_FAST_METHOD(frame_sort);
+TARNWICK_FAST_METHOD(frame_where_eq);
+TARNWICK_FAST_METHOD(frame_where_ne);
+TARNWICK_FAST_METHOD(frame_where_lt);
+TARNWICK_FAST_METHOD(frame_where_le);
+TARNWICK_FAST_METHOD(frame_where_gt);
+TARNWICK_FAST_METHOD(frame_where_ge);
+TARNWICK_FAST_METHOD(frame_where_among);
+TARNWICK_FAST_METHOD(frame_where_is);
+TARNWICK_FAST_METHOD(frame_where_in);
+
 }  // namespace tarnwick::api

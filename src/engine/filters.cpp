@@ -1,0 +1,361 @@
+#include "engine/filters.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "repr/quoted.hpp"
+
+namespace tarnwick {
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// The scan shared by every filter.
+//
+// `pass(position)` tests the stored entry at a position that is present (it
+// may be called for missing positions too, whose stored value is 0 or an empty
+// stretch, but its answer is then ignored). The scan reads the typed array and
+// the presence mask directly, allocates nothing while nothing has been kept,
+// and from the first kept row on writes every position and advances the end
+// only for kept ones, so that the loop has no data-dependent branch.
+
+template <bool selected, bool masked, class Pass>
+RowSelection scan_rows(std::size_t rows, const std::uint32_t* selection, const std::uint8_t* present,
+                       Pass& pass) {
+    auto position = [&](std::size_t r) -> std::uint32_t {
+        if constexpr (selected) {
+            return selection[r];
+        } else {
+            return static_cast<std::uint32_t>(r);
+        }
+    };
+    auto keep = [&](std::uint32_t p) -> bool {
+        if constexpr (masked) {
+            return (present[p] != 0) & static_cast<bool>(pass(p));
+        } else {
+            return pass(p);
+        }
+    };
+    std::size_t r = 0;
+    while (r < rows && !keep(position(r))) ++r;
+    RowSelection kept;
+    if (r == rows) return kept;
+    kept.resize_for_overwrite(rows - r);
+    std::uint32_t* out = kept.data();
+    std::size_t count = 0;
+    for (; r < rows; ++r) {
+        std::uint32_t p = position(r);
+        out[count] = p;
+        count += keep(p) ? 1 : 0;
+    }
+    if (count < kept.size() / 2) {
+        // Most of the room went unused: keep only what the frame needs.
+        RowSelection tight(count);
+        std::memcpy(tight.data(), kept.data(), count * sizeof(std::uint32_t));
+        return tight;
+    }
+    kept.resize_for_overwrite(count);
+    return kept;
+}
+
+template <class Pass>
+Frame filter_rows(const Frame& frame, const ColumnValues& values, Pass&& pass) {
+    std::size_t rows = frame.height();
+    const RowSelection* selection = frame.selection();
+    const std::uint8_t* present = values.presence();
+    RowSelection kept;
+    if (selection != nullptr) {
+        const std::uint32_t* s = selection->data();
+        kept = present != nullptr ? scan_rows<true, true>(rows, s, present, pass)
+                                  : scan_rows<true, false>(rows, s, present, pass);
+    } else {
+        kept = present != nullptr ? scan_rows<false, true>(rows, nullptr, present, pass)
+                                  : scan_rows<false, false>(rows, nullptr, present, pass);
+    }
+    return take_rows(frame, std::move(kept));
+}
+
+// The frame showing every row whose entry is present.
+Frame keep_present(const Frame& frame, const ColumnValues& values) {
+    return filter_rows(frame, values, [](std::uint32_t) { return true; });
+}
+
+// The frame showing no row.
+Frame keep_none(const Frame& frame) { return take_rows(frame, RowSelection{}); }
+
+// ---------------------------------------------------------------------------
+// Comparisons.
+
+template <class T>
+Frame compare_with(const Frame& frame, const ColumnValues& values, const T* data, CompareOp op,
+                   T value) {
+    switch (op) {
+        case CompareOp::eq:
+            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] == value; });
+        case CompareOp::ne:
+            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] != value; });
+        case CompareOp::lt:
+            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] < value; });
+        case CompareOp::le:
+            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] <= value; });
+        case CompareOp::gt:
+            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] > value; });
+        case CompareOp::ge:
+            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] >= value; });
+    }
+    return keep_none(frame);
+}
+
+constexpr double two_to_63 = 9223372036854775808.0;
+
+// An i64 column against the exact value of a float: the test is turned into
+// one on integers (or into "every present row" or "no row") before the scan.
+Frame compare_integers(const Frame& frame, const ColumnValues& values, CompareOp op, double v) {
+    const std::int64_t* data = values.ints().data();
+    enum class Order { less, greater };
+    auto all_on_one_side = [&](Order order) {
+        bool keep;
+        switch (op) {
+            case CompareOp::eq: keep = false; break;
+            case CompareOp::ne: keep = true; break;
+            case CompareOp::lt:
+            case CompareOp::le: keep = order == Order::less; break;
+            default: keep = order == Order::greater; break;
+        }
+        return keep ? keep_present(frame, values) : keep_none(frame);
+    };
+    if (std::isnan(v)) return op == CompareOp::ne ? keep_present(frame, values) : keep_none(frame);
+    if (v >= two_to_63) return all_on_one_side(Order::less);
+    if (v < -two_to_63) return all_on_one_side(Order::greater);
+    double f = std::floor(v);
+    auto m = static_cast<std::int64_t>(f);
+    if (v == f) return compare_with<std::int64_t>(frame, values, data, op, m);
+    // v lies strictly between m and m + 1: n <= m is less, n > m is greater.
+    switch (op) {
+        case CompareOp::eq: return keep_none(frame);
+        case CompareOp::ne: return keep_present(frame, values);
+        case CompareOp::lt:
+        case CompareOp::le: return compare_with<std::int64_t>(frame, values, data, CompareOp::le, m);
+        case CompareOp::gt:
+        case CompareOp::ge: return compare_with<std::int64_t>(frame, values, data, CompareOp::gt, m);
+    }
+    return keep_none(frame);
+}
+
+// ---------------------------------------------------------------------------
+// Number membership: the given values, deduplicated and sorted.
+
+template <class T>
+Frame among(const Frame& frame, const ColumnValues& values, const T* data, std::vector<T> wanted) {
+    std::sort(wanted.begin(), wanted.end());
+    wanted.erase(std::unique(wanted.begin(), wanted.end(),
+                             [](T a, T b) { return !(a < b) && !(b < a); }),
+                 wanted.end());
+    if (wanted.empty()) return keep_none(frame);
+    if (wanted.size() == 1) {
+        T only = wanted.front();
+        return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] == only; });
+    }
+    T low = wanted.front();
+    T high = wanted.back();
+    if (wanted.size() <= 16) {
+        const T* w = wanted.data();
+        std::size_t count = wanted.size();
+        return filter_rows(frame, values, [=](std::uint32_t p) {
+            T x = data[p];
+            if (!(x >= low && x <= high)) return false;
+            bool hit = false;
+            for (std::size_t i = 0; i < count; ++i) hit |= x == w[i];
+            return hit;
+        });
+    }
+    return filter_rows(frame, values, [&](std::uint32_t p) {
+        T x = data[p];
+        if (!(x >= low && x <= high)) return false;
+        auto it = std::lower_bound(wanted.begin(), wanted.end(), x);
+        return it != wanted.end() && *it == x;
+    });
+}
+
+// ---------------------------------------------------------------------------
+// String membership.
+
+inline std::uint64_t load64(const char* p) {
+    std::uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+inline std::uint32_t load32(const char* p) {
+    std::uint32_t v;
+    std::memcpy(&v, p, 4);
+    return v;
+}
+
+// Byte equality of two texts of n bytes each, without a call for short ones.
+inline bool same_bytes(const char* a, const char* b, std::size_t n) {
+    if (n >= 8) {
+        if (n > 16) return std::memcmp(a, b, n) == 0;
+        return ((load64(a) ^ load64(b)) | (load64(a + n - 8) ^ load64(b + n - 8))) == 0;
+    }
+    if (n >= 4) return ((load32(a) ^ load32(b)) | (load32(a + n - 4) ^ load32(b + n - 4))) == 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (a[i] != b[i]) return false;
+    }
+    return true;
+}
+
+// A cheap hash of a text from its length and at most its first and last eight
+// bytes; equal texts hash equal, and a match is always confirmed byte by byte.
+inline std::uint64_t short_hash(const char* p, std::size_t n) {
+    std::uint64_t a;
+    std::uint64_t b;
+    if (n >= 8) {
+        a = load64(p);
+        b = load64(p + n - 8);
+    } else if (n >= 4) {
+        a = load32(p);
+        b = load32(p + n - 4);
+    } else if (n > 0) {
+        a = static_cast<unsigned char>(p[0]) | std::uint64_t{static_cast<unsigned char>(p[n / 2])} << 8;
+        b = static_cast<unsigned char>(p[n - 1]);
+    } else {
+        a = 0;
+        b = 0;
+    }
+    std::uint64_t h = (a ^ 0x9e3779b97f4a7c15ULL) * 0xbf58476d1ce4e5b9ULL;
+    h ^= (b + n) * 0x94d049bb133111ebULL;
+    h ^= h >> 29;
+    h *= 0xff51afd7ed558ccdULL;
+    return h ^ (h >> 32);
+}
+
+// A set of texts: open addressing over their hashes, with a mask of the
+// lengths present so that most rows are refused on their length alone.
+class TextSet {
+public:
+    explicit TextSet(std::span<const std::string> texts) {
+        std::size_t capacity = 16;
+        while (capacity < texts.size() * 4) capacity *= 2;
+        slots_.assign(capacity, -1);
+        shift_ = 64 - std::countr_zero(capacity);
+        for (const std::string& text : texts) {
+            if (contains(text.data(), text.size())) continue;
+            std::size_t i = slot_of(text.data(), text.size());
+            while (slots_[i] >= 0) i = (i + 1) & (capacity - 1);
+            slots_[i] = static_cast<std::int32_t>(texts_.size());
+            texts_.push_back(text);
+            lengths_ |= length_bit(text.size());
+        }
+    }
+
+    bool contains(const char* p, std::size_t n) const {
+        if ((lengths_ & length_bit(n)) == 0) return false;
+        std::size_t i = slot_of(p, n);
+        std::size_t mask = slots_.size() - 1;
+        while (true) {
+            std::int32_t at = slots_[i];
+            if (at < 0) return false;
+            const std::string& text = texts_[static_cast<std::size_t>(at)];
+            if (text.size() == n && same_bytes(text.data(), p, n)) return true;
+            i = (i + 1) & mask;
+        }
+    }
+
+    std::size_t size() const { return texts_.size(); }
+    const std::string& only() const { return texts_.front(); }
+
+private:
+    static std::uint64_t length_bit(std::size_t n) { return std::uint64_t{1} << (n < 63 ? n : 63); }
+    std::size_t slot_of(const char* p, std::size_t n) const {
+        return static_cast<std::size_t>(short_hash(p, n) >> shift_);
+    }
+
+    std::vector<std::int32_t> slots_;
+    std::vector<std::string> texts_;
+    std::uint64_t lengths_ = 0;
+    int shift_ = 60;
+};
+
+// ---------------------------------------------------------------------------
+
+std::string str_compare_message(std::string_view name) {
+    return "column " + quoted(name) + " is str: compare it with where_is or where_in";
+}
+
+}  // namespace
+
+Result<Frame> filter_compare(const Frame& frame, std::string_view name, CompareOp op, double value) {
+    Result<const Column*> found = find_column(frame, name);
+    if (!found) return std::unexpected(std::move(found.error()));
+    const ColumnValues& values = *(*found)->values;
+    switch (values.dtype()) {
+        case DType::str: return frame_error(str_compare_message(name));
+        case DType::f64: return compare_with<double>(frame, values, values.floats().data(), op, value);
+        case DType::i64: return compare_integers(frame, values, op, value);
+    }
+    return internal_error("a column of no known dtype");
+}
+
+Result<Frame> filter_in_strings(const Frame& frame, std::string_view name,
+                                std::span<const std::string> strings) {
+    Result<const Column*> found = find_column(frame, name);
+    if (!found) return std::unexpected(std::move(found.error()));
+    const ColumnValues& values = *(*found)->values;
+    if (values.dtype() != DType::str) {
+        return frame_error("column " + quoted(name) + " is " + std::string(dtype_name(values.dtype())) +
+                           ": where_is and where_in take a str column");
+    }
+    TextSet set(strings);
+    if (set.size() == 0) return keep_none(frame);
+    const std::uint64_t* offsets = values.offsets().data();
+    const char* bytes = values.bytes();
+    if (set.size() == 1) {
+        const std::string& only = set.only();
+        const char* wanted = only.data();
+        std::size_t length = only.size();
+        return filter_rows(frame, values, [=](std::uint32_t p) {
+            std::uint64_t start = offsets[p];
+            return offsets[p + 1] - start == length && same_bytes(bytes + start, wanted, length);
+        });
+    }
+    return filter_rows(frame, values, [&](std::uint32_t p) {
+        std::uint64_t start = offsets[p];
+        return set.contains(bytes + start, offsets[p + 1] - start);
+    });
+}
+
+Result<Frame> filter_among_numbers(const Frame& frame, std::string_view name,
+                                   std::span<const double> numbers) {
+    Result<const Column*> found = find_column(frame, name);
+    if (!found) return std::unexpected(std::move(found.error()));
+    const ColumnValues& values = *(*found)->values;
+    switch (values.dtype()) {
+        case DType::str:
+            return frame_error("column " + quoted(name) + " is str: where_in takes its strings");
+        case DType::f64: {
+            std::vector<double> wanted;
+            wanted.reserve(numbers.size());
+            for (double v : numbers) {
+                if (!std::isnan(v)) wanted.push_back(v == 0.0 ? 0.0 : v);
+            }
+            return among<double>(frame, values, values.floats().data(), std::move(wanted));
+        }
+        case DType::i64: {
+            std::vector<std::int64_t> wanted;
+            wanted.reserve(numbers.size());
+            for (double v : numbers) {
+                // NaN fails both range tests.
+                if (!(v >= -two_to_63 && v < two_to_63) || std::floor(v) != v) continue;
+                wanted.push_back(static_cast<std::int64_t>(v));
+            }
+            return among<std::int64_t>(frame, values, values.ints().data(), std::move(wanted));
+        }
+    }
+    return internal_error("a column of no known dtype");
+}
+
+}  // namespace tarnwick
