@@ -77,6 +77,7 @@ def test_objects_made_on_a_thread_belong_to_it():
     except BaseException as e:
         error = e
     assert type(error).__name__ == "PanicException"
+    OUTLIVING_THEIR_THREADS.append(made)
 
 
 def test_dropping_on_a_foreign_thread_leaks_and_reports():
@@ -195,3 +196,9 @@ def test_a_panic_raised_in_python_code_is_not_a_conversion_failure(capsys):
     err = capsys.readouterr().err
     assert "Traceback" in err and "__index__" in err
     assert f.width() == 0
+    # Its owner thread is gone, so it can never be freed: keep it for the life
+    # of the test process rather than report its drop.
+    OUTLIVING_THEIR_THREADS.append(foreign)
+
+
+OUTLIVING_THEIR_THREADS = []
