@@ -35,6 +35,7 @@ PyMethodDef frame_methods[] = {
     METHOD(width, METH_NOARGS, "width($self)\n--\n\n"),
     METHOD(names, METH_NOARGS, "names($self)\n--\n\n"),
     METHOD(dtypes, METH_NOARGS, "dtypes($self)\n--\n\n"),
+    METHOD(group, fast, "group($self, names)\n--\n\n"),
     METHOD(floats, fast, "floats($self, name)\n--\n\n"),
     METHOD(ints, fast, "ints($self, name)\n--\n\n"),
     METHOD(strings, fast, "strings($self, name)\n--\n\n"),

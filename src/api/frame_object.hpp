@@ -47,4 +47,7 @@ TARNWICK_FAST_METHOD(frame_ints);
 TARNWICK_FAST_METHOD(frame_strings);
 TARNWICK_PLAIN_METHOD(frame_free);
 
+// frame_group.cpp
+TARNWICK_FAST_METHOD(frame_group);
+
 }  // namespace tarnwick::api
