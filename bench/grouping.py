@@ -95,12 +95,23 @@ def main():
         "pandas": best_ms(lambda: df.groupby("s", sort=False)["n"].mean()),
     })
 
+    report("group by an f64 key with every row its own group, count", {
+        "tarnwick": best_ms(lambda: f.group(["x"]).count(), repeats=3),
+        "pyarrow": best_ms(lambda: table.group_by("x", use_threads=False)
+                           .aggregate([([], "count_all")]), repeats=3),
+        "pandas": best_ms(lambda: df.groupby("x", sort=False).size(), repeats=3),
+    })
+
     g = f.group(["k"])
     print("parts of the first case")
     print(f"  group      {best_ms(lambda: f.group(['k'])):8.2f} ms")
     print(f"  sum        {best_ms(lambda: g.sum('x')):8.2f} ms")
     print(f"  group i64  {best_ms(lambda: f.group(['j'])):8.2f} ms")
-    print(f"  group f64  {best_ms(lambda: f.group(['x'])):8.2f} ms  (every row its own group)")
+    print(f"  group k, j {best_ms(lambda: f.group(['k', 'j'])):8.2f} ms")
+    gs = m.group(["s"])
+    print("parts of the third case")
+    print(f"  group      {best_ms(lambda: m.group(['s'])):8.2f} ms")
+    print(f"  mean       {best_ms(lambda: gs.mean('n')):8.2f} ms")
     return 0
 
 

@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <format>
 #include <limits>
 
+#include "engine/group_keys.hpp"
 #include "engine/key_hash.hpp"
+#include "engine/key_text.hpp"
 #include "engine/select.hpp"
 
 namespace tarnwick {
@@ -56,161 +57,58 @@ void hash_block(const ColumnValues& column, const std::uint32_t* positions, std:
         }
         case DType::str:
             return hash_column(column, positions, hashes, count,
-                               [&column](std::uint64_t h, std::uint32_t p) {
-                                   return hash_str(h, column.string(p));
-                               });
+                               [text = KeyText(column.offsets().data(), column.bytes())](
+                                   std::uint64_t h, std::uint32_t p) { return text.hash(h, p); });
     }
-}
-
-std::uint64_t load8(const char* p) {
-    std::uint64_t word;
-    std::memcpy(&word, p, 8);
-    return word;
-}
-
-std::uint32_t load4(const char* p) {
-    std::uint32_t word;
-    std::memcpy(&word, p, 4);
-    return word;
-}
-
-// Keys are short, and a call of memcmp costs more than comparing them here:
-// whole words, the last one overlapping the one before, so that no byte past
-// either string is read and short strings need no loop.
-bool bytes_equal(const char* a, const char* b, std::size_t length) {
-    if (length >= 8) {
-        for (std::size_t i = 0; i + 8 < length; i += 8) {
-            if (load8(a + i) != load8(b + i)) return false;
-        }
-        return load8(a + length - 8) == load8(b + length - 8);
-    }
-    if (length >= 4) {
-        return load4(a) == load4(b) && load4(a + length - 4) == load4(b + length - 4);
-    }
-    for (std::size_t i = 0; i < length; ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
-}
-
-// Key equality of two present entries of one kind.
-template <DType kind>
-bool values_equal(const ColumnValues& column, std::size_t a, std::size_t b) {
-    if constexpr (kind == DType::i64) {
-        return column.ints()[a] == column.ints()[b];
-    } else if constexpr (kind == DType::f64) {
-        // Equal numbers (0.0 meets -0.0), or NaNs of the same bit pattern.
-        double x = column.floats()[a];
-        double y = column.floats()[b];
-        return x == y || std::bit_cast<std::uint64_t>(x) == std::bit_cast<std::uint64_t>(y);
-    } else {
-        const std::uint64_t* offsets = column.offsets().data();
-        std::uint64_t length = offsets[a + 1] - offsets[a];
-        return length == offsets[b + 1] - offsets[b] &&
-               bytes_equal(column.bytes() + offsets[a], column.bytes() + offsets[b], length);
-    }
-}
-
-// Missing equals missing only.
-template <DType kind, bool masked>
-bool entries_equal(const ColumnValues& column, std::size_t a, std::size_t b) {
-    if constexpr (masked) {
-        const std::uint8_t* present = column.presence();
-        if (present[a] != present[b]) return false;
-        if (present[a] == 0) return true;
-    }
-    return values_equal<kind>(column, a, b);
-}
-
-bool entries_equal(const ColumnValues& column, std::size_t a, std::size_t b) {
-    bool masked = column.has_missing();
-    switch (column.dtype()) {
-        case DType::i64:
-            return masked ? entries_equal<DType::i64, true>(column, a, b)
-                          : entries_equal<DType::i64, false>(column, a, b);
-        case DType::f64:
-            return masked ? entries_equal<DType::f64, true>(column, a, b)
-                          : entries_equal<DType::f64, false>(column, a, b);
-        case DType::str:
-            return masked ? entries_equal<DType::str, true>(column, a, b)
-                          : entries_equal<DType::str, false>(column, a, b);
-    }
-    return false;
-}
-
-// Key equality of the rows stored at two positions, for any number of keys.
-struct KeysEqual {
-    std::span<const Column> keys;
-    bool operator()(std::size_t a, std::size_t b) const {
-        for (const Column& key : keys) {
-            if (!entries_equal(*key.values, a, b)) return false;
-        }
-        return true;
-    }
-};
-
-// The same for one key column of a known kind, the common case, which then
-// needs no loop and no look at the kind per row.
-template <DType kind, bool masked>
-struct OneKeyEqual {
-    const ColumnValues* column;
-    bool operator()(std::size_t a, std::size_t b) const {
-        return entries_equal<kind, masked>(*column, a, b);
-    }
-};
-
-// Calls f with the key equality that fits `keys`.
-template <class F>
-decltype(auto) with_key_equality(std::span<const Column> keys, F&& f) {
-    if (keys.size() == 1) {
-        const ColumnValues* column = keys.front().values.get();
-        bool masked = column->has_missing();
-        switch (column->dtype()) {
-            case DType::i64:
-                return masked ? f(OneKeyEqual<DType::i64, true>{column})
-                              : f(OneKeyEqual<DType::i64, false>{column});
-            case DType::f64:
-                return masked ? f(OneKeyEqual<DType::f64, true>{column})
-                              : f(OneKeyEqual<DType::f64, false>{column});
-            case DType::str:
-                return masked ? f(OneKeyEqual<DType::str, true>{column})
-                              : f(OneKeyEqual<DType::str, false>{column});
-        }
-    }
-    return f(KeysEqual{keys});
 }
 
 // Open addressing with linear probing, keyed by the 64-bit hash. Each slot
 // holds a hash and one group whose first row has that hash; groups whose
 // hashes collide take several slots, met in creation order along the probe.
-// A row is compared only with the first rows of groups of its own hash.
-template <class Equal>
 class GroupTable {
 public:
-    GroupTable(Equal equal, PodVector<std::uint32_t>& first_positions)
-        : equal_(equal), first_positions_(first_positions) {
-        resize(16);
+    explicit GroupTable(std::size_t rows) {
+        // Room for 256 groups from the start (16 KiB), so that a few groups
+        // rarely share a first slot and their rows need no second probe.
+        resize(std::bit_ceil(std::clamp<std::size_t>(rows * 4, 16, 1024)));
     }
 
-    // The group of the row stored at `position`, made if no group matches.
-    std::uint32_t find_or_add(std::uint64_t hash, std::uint32_t position) {
+    // The first group with this hash, plus one; 0 when there is none.
+    std::uint32_t candidate(std::uint64_t hash) const {
+        std::size_t mask = slots_.size() - 1;
+        for (std::size_t i = home(hash);; i = (i + 1) & mask) {
+            const Slot& slot = slots_[i];
+            if (slot.group_plus_one == 0 || slot.hash == hash) return slot.group_plus_one;
+        }
+    }
+
+    // The group of the row stored at `position`: the first group of its hash
+    // whose key equals the row's, or else a new group, numbered next.
+    std::uint32_t find_or_add(std::uint64_t hash, std::uint32_t position, GroupKeys& keys,
+                              PodVector<std::uint32_t>& first_positions) {
         std::size_t mask = slots_.size() - 1;
         for (std::size_t i = home(hash);; i = (i + 1) & mask) {
             Slot& slot = slots_[i];
-            if (slot.group_plus_one == 0) return add(slot, hash, position);
-            if (slot.hash == hash && equal_(position, slot.first_position)) {
+            if (slot.group_plus_one == 0) {
+                auto group = static_cast<std::uint32_t>(first_positions.size());
+                keys.append(position);
+                first_positions.push_back(position);
+                slot = {hash, group + 1};
+                // At most a quarter full, so that most rows find their group
+                // at the first slot they look at.
+                if (++used_ * 4 > slots_.size()) resize(slots_.size() * 2);
+                return group;
+            }
+            if (slot.hash == hash && keys.equal(position, slot.group_plus_one - 1)) {
                 return slot.group_plus_one - 1;
             }
         }
     }
 
 private:
-    // The group's first position is kept here too (the slot has room for it)
-    // to save a look-up per row.
     struct Slot {
         std::uint64_t hash;
         std::uint32_t group_plus_one;  // 0 for an empty slot
-        std::uint32_t first_position;
     };
 
     // The first slot to probe. FNV-1a spreads short keys that differ in a
@@ -219,19 +117,9 @@ private:
     // before its top bits are taken.
     std::size_t home(std::uint64_t hash) const { return (hash * 0x9E3779B97F4A7C15ull) >> shift_; }
 
-    std::uint32_t add(Slot& slot, std::uint64_t hash, std::uint32_t position) {
-        auto group = static_cast<std::uint32_t>(first_positions_.size());
-        first_positions_.push_back(position);
-        slot = {hash, group + 1, position};
-        // At most a quarter full, so that most rows find their group at the
-        // first slot they look at.
-        if (++used_ * 4 > slots_.size()) resize(slots_.size() * 2);
-        return group;
-    }
-
     void resize(std::size_t capacity) {
         PodVector<Slot> old = std::move(slots_);
-        slots_.resize(capacity, Slot{0, 0, 0});
+        slots_.resize(capacity, Slot{0, 0});
         shift_ = 64 - std::countr_zero(capacity);
         std::size_t mask = capacity - 1;
         for (const Slot& slot : old) {
@@ -242,31 +130,43 @@ private:
         }
     }
 
-    Equal equal_;
-    PodVector<std::uint32_t>& first_positions_;
     PodVector<Slot> slots_;
     int shift_ = 0;
     std::size_t used_ = 0;
 };
 
-// One pass over the rows in row order: hash each row's keys, then find or
-// make its group.
-template <class Equal>
-void assign_groups(const Frame& frame, std::span<const Column> keys, Equal equal, Grouped& grouped) {
-    GroupTable<Equal> table(equal, grouped.first_positions);
+// One pass over the rows in row order, a block at a time: hash each row's
+// keys; look up the first group of the same hash; confirm, column by column,
+// that the row's keys equal that group's; rows that are confirmed join it,
+// and the others (a first appearance, or a rare hash collision) are placed one
+// by one, in row order, so that groups are numbered by first appearance.
+void assign_groups(const Frame& frame, std::span<const Column> key_columns, Grouped& grouped) {
+    GroupKeys keys(key_columns);
+    GroupTable table(frame.height());
     const RowSelection* selection = frame.selection();
     std::size_t rows = frame.height();
     std::uint32_t positions[block_rows];
     std::uint64_t hashes[block_rows];
+    std::uint32_t candidates[block_rows];
+    std::uint8_t same[block_rows];
     for (std::size_t start = 0; start < rows; start += block_rows) {
         std::size_t count = std::min(block_rows, rows - start);
         for (std::size_t i = 0; i < count; ++i) {
             positions[i] = selection ? (*selection)[start + i] : static_cast<std::uint32_t>(start + i);
             hashes[i] = fnv_offset_basis;
         }
-        for (const Column& key : keys) hash_block(*key.values, positions, hashes, count);
+        for (const Column& key : key_columns) hash_block(*key.values, positions, hashes, count);
+        for (std::size_t i = 0; i < count; ++i) {
+            candidates[i] = table.candidate(hashes[i]);
+            same[i] = 1;
+        }
+        keys.confirm(positions, candidates, same, count);
         std::uint32_t* row_groups = grouped.row_groups.data() + start;
-        for (std::size_t i = 0; i < count; ++i) row_groups[i] = table.find_or_add(hashes[i], positions[i]);
+        for (std::size_t i = 0; i < count; ++i) {
+            row_groups[i] = candidates[i] != 0 && same[i]
+                                ? candidates[i] - 1
+                                : table.find_or_add(hashes[i], positions[i], keys, grouped.first_positions);
+        }
     }
 }
 
@@ -280,8 +180,7 @@ Result<Grouped> group(const Frame& frame, std::span<const std::string> names) {
         return internal_error("a frame of 2^32 rows or more cannot be grouped");
     }
     Grouped grouped{frame, {names.begin(), names.end()}, PodVector<std::uint32_t>(rows), {}};
-    std::span<const Column> key_columns = keys->columns();
-    with_key_equality(key_columns, [&](auto equal) { assign_groups(frame, key_columns, equal, grouped); });
+    assign_groups(frame, keys->columns(), grouped);
     grouped.first_positions.shrink_to_fit();
     return grouped;
 }
