@@ -58,11 +58,13 @@ namespace {
 // Borrowed: the module keeps the class alive.
 PyTypeObject* class_of(PyObject* module, const char* name, bool (*is_class)(PyTypeObject*)) {
     Ref found(PyObject_GetAttrString(module, name));
-    if (found && PyType_Check(found.get()) && is_class(reinterpret_cast<PyTypeObject*>(found.get()))) {
+    if (found && PyType_Check(found.get()) &&
+        is_class(reinterpret_cast<PyTypeObject*>(found.get()))) {
         return reinterpret_cast<PyTypeObject*>(found.get());
     }
     PyErr_Clear();
-    raise_panic(std::string("the ") + name + " class of the tarnwick module was replaced or removed");
+    raise_panic(std::string("the ") + name +
+                " class of the tarnwick module was replaced or removed");
     return nullptr;
 }
 

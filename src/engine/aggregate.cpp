@@ -31,9 +31,11 @@ bool for_each_present(const Grouped& grouped, const ColumnValues& column, Visit&
         return true;
     };
     if (present != nullptr) {
-        return selection ? run.template operator()<true, true>() : run.template operator()<true, false>();
+        return selection ? run.template operator()<true, true>()
+                         : run.template operator()<true, false>();
     }
-    return selection ? run.template operator()<false, true>() : run.template operator()<false, false>();
+    return selection ? run.template operator()<false, true>()
+                     : run.template operator()<false, false>();
 }
 
 std::unexpected<Failure> overflow(std::string_view name) {
@@ -71,7 +73,8 @@ PodVector<CompensatedSum> float_sums(const Grouped& grouped, const ColumnValues&
     return sums;
 }
 
-Result<ColumnValues> sum(const Grouped& grouped, const ColumnValues& column, std::string_view name) {
+Result<ColumnValues> sum(const Grouped& grouped, const ColumnValues& column,
+                         std::string_view name) {
     if (column.dtype() == DType::i64) {
         Result<PodVector<std::int64_t>> sums = int_sums(grouped, column, name, nullptr);
         if (!sums) return std::unexpected(std::move(sums.error()));
@@ -99,7 +102,8 @@ ColumnValues means(const PodVector<Total>& totals, const PodVector<std::int64_t>
     return result.finish();
 }
 
-Result<ColumnValues> mean(const Grouped& grouped, const ColumnValues& column, std::string_view name) {
+Result<ColumnValues> mean(const Grouped& grouped, const ColumnValues& column,
+                          std::string_view name) {
     PodVector<std::int64_t> counts;
     counts.resize(grouped.group_count(), 0);
     if (column.dtype() == DType::i64) {

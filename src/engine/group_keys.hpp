@@ -48,13 +48,15 @@ public:
     }
 
     // Key equality of the entry stored at `position` and the key of `group`.
-    bool equal(std::size_t position, std::size_t group) const { return (this->*equal_)(position, group); }
+    bool equal(std::size_t position, std::size_t group) const {
+        return (this->*equal_)(position, group);
+    }
 
     // For each of `count` rows with a candidate group (candidates[i] is the
     // group number plus one, 0 for none), clears same[i] unless the row's
     // entry equals the candidate's key. The kind is looked at once, not per row.
-    void confirm(const std::uint32_t* positions, const std::uint32_t* candidates, std::uint8_t* same,
-                 std::size_t count) const {
+    void confirm(const std::uint32_t* positions, const std::uint32_t* candidates,
+                 std::uint8_t* same, std::size_t count) const {
         (this->*confirm_)(positions, candidates, same, count);
     }
 
@@ -93,8 +95,10 @@ private:
 
     template <DType kind>
     void bind(bool masked) {
-        equal_ = masked ? &KeyCopies::equal_entry<kind, true> : &KeyCopies::equal_entry<kind, false>;
-        confirm_ = masked ? &KeyCopies::confirm_entries<kind, true> : &KeyCopies::confirm_entries<kind, false>;
+        equal_ = masked ? &KeyCopies::equal_entry<kind, true>
+                        : &KeyCopies::equal_entry<kind, false>;
+        confirm_ = masked ? &KeyCopies::confirm_entries<kind, true>
+                          : &KeyCopies::confirm_entries<kind, false>;
     }
 
     const ColumnValues* source_;
@@ -124,8 +128,8 @@ public:
         return true;
     }
     // same[i] stays 1 only where row i equals its candidate in every column.
-    void confirm(const std::uint32_t* positions, const std::uint32_t* candidates, std::uint8_t* same,
-                 std::size_t count) const {
+    void confirm(const std::uint32_t* positions, const std::uint32_t* candidates,
+                 std::uint8_t* same, std::size_t count) const {
         for (const KeyCopies& column : columns_) column.confirm(positions, candidates, same, count);
     }
 

@@ -48,12 +48,16 @@ void hash_block(const ColumnValues& column, const std::uint32_t* positions, std:
         case DType::i64: {
             const std::int64_t* values = column.ints().data();
             return hash_column(column, positions, hashes, count,
-                               [values](std::uint64_t h, std::uint32_t p) { return hash_i64(h, values[p]); });
+                               [values](std::uint64_t h, std::uint32_t p) {
+                                   return hash_i64(h, values[p]);
+                               });
         }
         case DType::f64: {
             const double* values = column.floats().data();
             return hash_column(column, positions, hashes, count,
-                               [values](std::uint64_t h, std::uint32_t p) { return hash_f64(h, values[p]); });
+                               [values](std::uint64_t h, std::uint32_t p) {
+                                   return hash_f64(h, values[p]);
+                               });
         }
         case DType::str:
             return hash_column(column, positions, hashes, count,
@@ -152,7 +156,8 @@ void assign_groups(const Frame& frame, std::span<const Column> key_columns, Grou
     for (std::size_t start = 0; start < rows; start += block_rows) {
         std::size_t count = std::min(block_rows, rows - start);
         for (std::size_t i = 0; i < count; ++i) {
-            positions[i] = selection ? (*selection)[start + i] : static_cast<std::uint32_t>(start + i);
+            positions[i] =
+                selection ? (*selection)[start + i] : static_cast<std::uint32_t>(start + i);
             hashes[i] = fnv_offset_basis;
         }
         for (const Column& key : key_columns) hash_block(*key.values, positions, hashes, count);
@@ -163,9 +168,10 @@ void assign_groups(const Frame& frame, std::span<const Column> key_columns, Grou
         keys.confirm(positions, candidates, same, count);
         std::uint32_t* row_groups = grouped.row_groups.data() + start;
         for (std::size_t i = 0; i < count; ++i) {
-            row_groups[i] = candidates[i] != 0 && same[i]
-                                ? candidates[i] - 1
-                                : table.find_or_add(hashes[i], positions[i], keys, grouped.first_positions);
+            bool confirmed = candidates[i] != 0 && same[i] != 0;
+            row_groups[i] = confirmed ? candidates[i] - 1
+                                      : table.find_or_add(hashes[i], positions[i], keys,
+                                                          grouped.first_positions);
         }
     }
 }

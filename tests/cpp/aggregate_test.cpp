@@ -13,6 +13,9 @@ namespace {
 
 using namespace testing;
 using std::nullopt;
+using Ints = std::vector<std::optional<std::int64_t>>;
+using Floats = std::vector<std::optional<double>>;
+using Strings = std::vector<std::optional<std::string>>;
 
 constexpr std::int64_t i64_max = std::numeric_limits<std::int64_t>::max();
 constexpr std::int64_t i64_min = std::numeric_limits<std::int64_t>::min();
@@ -45,19 +48,19 @@ Frame frame_with_missing_values() {
 TEST(Aggregate, MissingValuesTakeNoPart) {
     Grouped grouped = grouped_by(frame_with_missing_values(), {"k"});
     EXPECT_EQ(ints_of(result_column(aggregate(grouped, "n", Aggregation::Sum))),
-              (std::vector<std::optional<std::int64_t>>{4, 0, 7}));
+              (Ints{4, 0, 7}));
     EXPECT_EQ(floats_of(result_column(aggregate(grouped, "n", Aggregation::Mean))),
-              (std::vector<std::optional<double>>{4.0, nullopt, 7.0}));
+              (Floats{4.0, nullopt, 7.0}));
     EXPECT_EQ(ints_of(result_column(aggregate(grouped, "n", Aggregation::Min))),
-              (std::vector<std::optional<std::int64_t>>{4, nullopt, 7}));
+              (Ints{4, nullopt, 7}));
     EXPECT_EQ(floats_of(result_column(aggregate(grouped, "x", Aggregation::Sum))),
-              (std::vector<std::optional<double>>{2.5, 0.0, 0.0}));
+              (Floats{2.5, 0.0, 0.0}));
     EXPECT_EQ(floats_of(result_column(aggregate(grouped, "x", Aggregation::Max))),
-              (std::vector<std::optional<double>>{2.5, nullopt, -0.0}));
+              (Floats{2.5, nullopt, -0.0}));
     EXPECT_EQ(strings_of(result_column(aggregate(grouped, "s", Aggregation::Min))),
-              (std::vector<std::optional<std::string>>{"p", nullopt, nullopt}));
+              (Strings{"p", nullopt, nullopt}));
     EXPECT_EQ(strings_of(result_column(aggregate(grouped, "s", Aggregation::Max))),
-              (std::vector<std::optional<std::string>>{"q", nullopt, nullopt}));
+              (Strings{"q", nullopt, nullopt}));
 }
 
 TEST(Aggregate, AMissingResultStoresZero) {
@@ -71,8 +74,8 @@ TEST(CountRows, CountsRowsWithMissingEntries) {
     Frame frame = FrameOf().with("k", ints({nullopt, 1, nullopt, nullopt})).frame;
     Result<Frame> counted = count_rows(grouped_by(frame, {"k"}));
     ASSERT_TRUE(counted);
-    EXPECT_EQ(ints_of(*counted->columns()[0].values), (std::vector<std::optional<std::int64_t>>{nullopt, 1}));
-    EXPECT_EQ(ints_of(result_column(counted)), (std::vector<std::optional<std::int64_t>>{3, 1}));
+    EXPECT_EQ(ints_of(*counted->columns()[0].values), (Ints{nullopt, 1}));
+    EXPECT_EQ(ints_of(result_column(counted)), (Ints{3, 1}));
 }
 
 TEST(Aggregate, ReadsValuesThroughTheSelection) {
@@ -81,10 +84,10 @@ TEST(Aggregate, ReadsValuesThroughTheSelection) {
     Grouped grouped = grouped_by(reordered, {"k"});
     Result<Frame> sums = aggregate(grouped, "v", Aggregation::Sum);
     ASSERT_TRUE(sums);
-    EXPECT_EQ(ints_of(*sums->columns()[0].values), (std::vector<std::optional<std::int64_t>>{2, 1}));
-    EXPECT_EQ(ints_of(result_column(sums)), (std::vector<std::optional<std::int64_t>>{60, 30}));
+    EXPECT_EQ(ints_of(*sums->columns()[0].values), (Ints{2, 1}));
+    EXPECT_EQ(ints_of(result_column(sums)), (Ints{60, 30}));
     EXPECT_EQ(ints_of(result_column(aggregate(grouped, "v", Aggregation::Min))),
-              (std::vector<std::optional<std::int64_t>>{20, 30}));
+              (Ints{20, 30}));
 }
 
 TEST(Aggregate, EveryPartialSumMustFit) {
@@ -99,12 +102,13 @@ TEST(Aggregate, EveryPartialSumMustFit) {
     // Missing entries are skipped, so they cannot push a sum over.
     Frame fits = FrameOf().with("v", ints({i64_max, nullopt, i64_min})).frame;
     EXPECT_EQ(ints_of(result_column(aggregate(grouped_by(fits, {}), "v", Aggregation::Sum))),
-              (std::vector<std::optional<std::int64_t>>{-1}));
+              (Ints{-1}));
 }
 
 TEST(Aggregate, OverflowInAnyGroupFails) {
     // Each group's own sum overflows only in the second group.
-    Frame frame = FrameOf().with("k", ints({1, 2, 1, 2})).with("v", ints({i64_max, i64_max, -5, 1})).frame;
+    Frame frame =
+        FrameOf().with("k", ints({1, 2, 1, 2})).with("v", ints({i64_max, i64_max, -5, 1})).frame;
     Result<Frame> result = aggregate(grouped_by(frame, {"k"}), "v", Aggregation::Sum);
     ASSERT_FALSE(result);
     EXPECT_EQ(message_of(result.error()), "the sum of column \"v\" overflows i64");

@@ -13,6 +13,8 @@ namespace {
 
 using namespace testing;
 using std::nullopt;
+using Groups = std::vector<std::uint32_t>;
+using Strings = std::vector<std::optional<std::string>>;
 
 Grouped grouped_by(const Frame& frame, std::vector<std::string> keys) {
     Result<Grouped> grouped = group(frame, keys);
@@ -20,24 +22,27 @@ Grouped grouped_by(const Frame& frame, std::vector<std::string> keys) {
     return std::move(*grouped);
 }
 
-std::vector<std::uint32_t> row_groups(const Grouped& grouped) {
+Groups row_groups(const Grouped& grouped) {
     return {grouped.row_groups.begin(), grouped.row_groups.end()};
 }
 
 TEST(Group, MissingKeysFormTheirOwnGroups) {
-    Frame frame = FrameOf().with("n", ints({1, nullopt, 1, nullopt, 0})).with("s", strings({"", nullopt, "", "", nullopt})).frame;
+    Frame frame = FrameOf()
+                      .with("n", ints({1, nullopt, 1, nullopt, 0}))
+                      .with("s", strings({"", nullopt, "", "", nullopt}))
+                      .frame;
     // A missing integer is stored as 0, yet never meets a present 0.
-    EXPECT_EQ(row_groups(grouped_by(frame, {"n"})), (std::vector<std::uint32_t>{0, 1, 0, 1, 2}));
+    EXPECT_EQ(row_groups(grouped_by(frame, {"n"})), (Groups{0, 1, 0, 1, 2}));
     // A missing text is not the empty text.
-    EXPECT_EQ(row_groups(grouped_by(frame, {"s"})), (std::vector<std::uint32_t>{0, 1, 0, 0, 1}));
-    EXPECT_EQ(row_groups(grouped_by(frame, {"n", "s"})), (std::vector<std::uint32_t>{0, 1, 0, 2, 3}));
+    EXPECT_EQ(row_groups(grouped_by(frame, {"s"})), (Groups{0, 1, 0, 0, 1}));
+    EXPECT_EQ(row_groups(grouped_by(frame, {"n", "s"})), (Groups{0, 1, 0, 2, 3}));
 }
 
 TEST(Group, MissingFloatIsNotNanNorZero) {
     double nan = std::numeric_limits<double>::quiet_NaN();
     Frame frame = FrameOf().with("x", floats({nan, nullopt, 0.0, nullopt, -0.0, nan})).frame;
     Grouped grouped = grouped_by(frame, {"x"});
-    EXPECT_EQ(row_groups(grouped), (std::vector<std::uint32_t>{0, 1, 2, 1, 2, 0}));
+    EXPECT_EQ(row_groups(grouped), (Groups{0, 1, 2, 1, 2, 0}));
     Result<Frame> keys = key_frame(grouped);
     ASSERT_TRUE(keys);
     std::vector<std::optional<double>> shown = floats_of(*keys->columns()[0].values);
@@ -51,21 +56,24 @@ TEST(Group, NanKeysMeetOnlyTheirOwnBitPattern) {
     double quiet = std::numeric_limits<double>::quiet_NaN();
     double payload = std::bit_cast<double>(std::bit_cast<std::uint64_t>(quiet) | 1);
     Frame frame = FrameOf().with("x", floats({quiet, -quiet, payload, quiet, payload})).frame;
-    EXPECT_EQ(row_groups(grouped_by(frame, {"x"})), (std::vector<std::uint32_t>{0, 1, 2, 0, 2}));
+    EXPECT_EQ(row_groups(grouped_by(frame, {"x"})), (Groups{0, 1, 2, 0, 2}));
 }
 
 TEST(Group, FollowsTheRowOrderOfASelection) {
-    Frame stored = FrameOf().with("k", strings({"a", "b", "a", "c", "b"})).with("v", ints({0, 1, 2, 3, 4})).frame;
+    Frame stored = FrameOf()
+                       .with("k", strings({"a", "b", "a", "c", "b"}))
+                       .with("v", ints({0, 1, 2, 3, 4}))
+                       .frame;
     Frame sorted = take_rows(stored, RowSelection{3, 1, 4, 0, 2});  // c, b, b, a, a
     Grouped grouped = grouped_by(sorted, {"k"});
-    EXPECT_EQ(row_groups(grouped), (std::vector<std::uint32_t>{0, 1, 1, 2, 2}));
-    EXPECT_EQ((std::vector<std::uint32_t>(grouped.first_positions.begin(), grouped.first_positions.end())),
-              (std::vector<std::uint32_t>{3, 1, 0}));
+    EXPECT_EQ(row_groups(grouped), (Groups{0, 1, 1, 2, 2}));
+    Groups firsts(grouped.first_positions.begin(), grouped.first_positions.end());
+    EXPECT_EQ(firsts, (Groups{3, 1, 0}));
     Result<Frame> keys = key_frame(grouped);
     ASSERT_TRUE(keys);
     EXPECT_EQ(keys->selection(), nullptr);
     EXPECT_EQ(strings_of(*keys->columns()[0].values),
-              (std::vector<std::optional<std::string>>{"c", "b", "a"}));
+              (Strings{"c", "b", "a"}));
 }
 
 TEST(Group, KeepsASnapshotOfTheColumns) {
@@ -95,7 +103,7 @@ TEST(Group, ManyGroupsStayApart) {
 TEST(Group, NoKeysMakeOneGroupUnlessEmpty) {
     Frame frame = FrameOf().with("v", ints({3, 4, 5})).frame;
     Grouped grouped = grouped_by(frame, {});
-    EXPECT_EQ(row_groups(grouped), (std::vector<std::uint32_t>{0, 0, 0}));
+    EXPECT_EQ(row_groups(grouped), (Groups{0, 0, 0}));
     Result<Frame> keys = key_frame(grouped);
     ASSERT_TRUE(keys);
     EXPECT_EQ(keys->width(), 0u);

@@ -64,7 +64,8 @@ TEST(KeyText, HashesLikeTheByteByByteHash) {
     TextBuffer buffer('a');
     for (std::size_t i = 0; i < buffer.texts.size(); ++i) {
         for (std::uint64_t seed : {fnv_offset_basis, std::uint64_t{12345}}) {
-            EXPECT_EQ(buffer.keys().hash(seed, i), hash_str(seed, buffer.texts[i])) << "length " << i;
+            EXPECT_EQ(buffer.keys().hash(seed, i), hash_str(seed, buffer.texts[i]))
+                << "length " << i;
         }
     }
 }
