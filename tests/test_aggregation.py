@@ -50,14 +50,6 @@ def test_result_dtypes_and_layout(how, kind, result):
     assert out.height() == 2
 
 
-@pytest.mark.parametrize("how", ["sum", "mean"])
-def test_str_has_no_sum_or_mean(how):
-    g = frame_of(k=[1, 1], s=["a", "b"]).group(["k"])
-    with pytest.raises(ValueError) as caught:
-        getattr(g, how)("s")
-    assert caught.value.args == ('column "s" is str: it has no sum or mean',)
-
-
 @pytest.mark.parametrize("values,how,expected", [
     ([1, 2], "mean", [1.5]),
     ([5, -7, 3], "sum", [1]),
@@ -209,14 +201,6 @@ def test_an_empty_frame_gives_empty_columns(how):
     assert result.names() == ["k", "count" if how == "count" else "v"]
     assert result.dtypes() == ["str", "f64" if how == "mean" else "i64"]
     assert result.height() == 0
-
-
-def test_results_are_plain_frames():
-    f = frame_of(k=["a", "b", "a"], v=[1, 2, 3])
-    result = f.group(["k"]).sum("v")
-    result.add_floats("w", [0.5, 1.5])
-    assert result.names() == ["k", "v", "w"]
-    assert result.group(["v"]).count().ints("count") == [1, 1]
 
 
 @pytest.mark.parametrize("call,error,message,notes", [

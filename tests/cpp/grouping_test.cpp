@@ -100,18 +100,6 @@ TEST(Group, ManyGroupsStayApart) {
     }
 }
 
-TEST(Group, NoKeysMakeOneGroupUnlessEmpty) {
-    Frame frame = FrameOf().with("v", ints({3, 4, 5})).frame;
-    Grouped grouped = grouped_by(frame, {});
-    EXPECT_EQ(row_groups(grouped), (Groups{0, 0, 0}));
-    Result<Frame> keys = key_frame(grouped);
-    ASSERT_TRUE(keys);
-    EXPECT_EQ(keys->width(), 0u);
-    EXPECT_EQ(keys->height(), 1u);
-    EXPECT_EQ(grouped_text(grouped), "Grouped(1 groups by )");
-    EXPECT_EQ(grouped_by(Frame{}, {}).group_count(), 0u);
-}
-
 TEST(KeyFrame, ABrokenSnapshotIsAnInternalFailure) {
     Frame frame = FrameOf().with("k", ints({1})).frame;
     Grouped grouped = grouped_by(frame, {"k"});
