@@ -19,7 +19,10 @@ namespace tarnwick {
 class KeyCopies {
 public:
     explicit KeyCopies(const ColumnValues& source) : source_(&source) {
-        offsets_.push_back(0);
+        // The texts start after eight bytes of padding, so that the last word
+        // of every one of them can be read in one load (see KeyText).
+        bytes_.resize(8, '\0');
+        offsets_.push_back(8);
         bool masked = source.has_missing();
         switch (source.dtype()) {
             case DType::i64: bind<DType::i64>(masked); break;
