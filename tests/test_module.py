@@ -31,9 +31,21 @@ FRAME_METHODS = [
     ("where_among", "($self, name, values)"),
     ("where_is", "($self, name, value)"),
     ("where_in", "($self, name, values)"),
+    ("group", "($self, names)"),
     ("floats", "($self, name)"),
     ("ints", "($self, name)"),
     ("strings", "($self, name)"),
+    ("free", "($self)"),
+]
+
+GROUPED_METHODS = [
+    ("groups", "($self)"),
+    ("count", "($self)"),
+    ("sum", "($self, name)"),
+    ("mean", "($self, name)"),
+    ("min", "($self, name)"),
+    ("max", "($self, name)"),
+    ("describe", "($self)"),
     ("free", "($self)"),
 ]
 
@@ -61,17 +73,19 @@ def test_grouped_class_presentation():
         Grouped()
 
 
-@pytest.mark.parametrize("name,signature", FRAME_METHODS)
-def test_frame_method_signatures(name, signature):
-    method = getattr(Frame, name)
+@pytest.mark.parametrize("cls,name,signature",
+                         [(Frame, *m) for m in FRAME_METHODS] + [(Grouped, *m) for m in GROUPED_METHODS])
+def test_method_signatures(cls, name, signature):
+    method = getattr(cls, name)
     assert method.__text_signature__ == signature
     if name == "free":
         assert method.__doc__ == FREE_DOC
 
 
-def test_frame_methods_are_listed_in_table_order():
-    own = [name for name in vars(Frame) if not name.startswith("__")]
-    assert own == [name for name, _ in FRAME_METHODS]
+@pytest.mark.parametrize("cls,methods", [(Frame, FRAME_METHODS), (Grouped, GROUPED_METHODS)])
+def test_methods_are_listed_in_table_order(cls, methods):
+    own = [name for name in vars(cls) if not name.startswith("__")]
+    assert own == [name for name, _ in methods]
 
 
 @pytest.mark.parametrize("cls", [Frame, Grouped])
@@ -80,24 +94,30 @@ def test_classes_cannot_be_subclassed(cls):
         type("Sub", (cls,), {})
 
 
-def test_instances_take_no_attributes_or_weak_references():
-    f = Frame()
+@pytest.mark.parametrize("make", [Frame, lambda: Frame().group([])])
+def test_instances_take_no_attributes_or_weak_references(make):
+    instance = make()
     with pytest.raises(AttributeError):
-        f.extra = 1
+        instance.extra = 1
     with pytest.raises(TypeError):
-        weakref.ref(f)
+        weakref.ref(instance)
 
 
 def test_no_argument_methods_refuse_arguments():
     with pytest.raises(TypeError):
         Frame().height(1)
+    with pytest.raises(TypeError):
+        Frame().group([]).count(1)
 
 
-def test_free_returns_none_and_keeps_the_frame_usable():
+def test_free_returns_none_and_keeps_the_object_usable():
     f = Frame()
     f.add_ints("a", [1])
     assert f.free() is None
     assert f.ints("a") == [1]
+    g = f.group(["a"])
+    assert g.free() is None
+    assert g.groups() == 1
 
 
 def test_module_file_is_the_stable_abi_build():

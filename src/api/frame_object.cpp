@@ -49,6 +49,7 @@ PyMethodDef frame_methods[] = {
     METHOD(where_among, fast, "where_among($self, name, values)\n--\n\n"),
     METHOD(where_is, fast, "where_is($self, name, value)\n--\n\n"),
     METHOD(where_in, fast, "where_in($self, name, values)\n--\n\n"),
+    METHOD(group, fast, "group($self, names)\n--\n\n"),
     METHOD(floats, fast, "floats($self, name)\n--\n\n"),
     METHOD(ints, fast, "ints($self, name)\n--\n\n"),
     METHOD(strings, fast, "strings($self, name)\n--\n\n"),

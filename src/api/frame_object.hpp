@@ -65,4 +65,7 @@ TARNWICK_FAST_METHOD(frame_where_among);
 TARNWICK_FAST_METHOD(frame_where_is);
 TARNWICK_FAST_METHOD(frame_where_in);
 
+// frame_group.cpp
+TARNWICK_FAST_METHOD(frame_group);
+
 }  // namespace tarnwick::api

@@ -12,10 +12,20 @@ PyObject* grouped_free(PyObject* self, PyObject*) {
     return grouped_call<Use::shared>(self, [](Grouped&) { Py_RETURN_NONE; });
 }
 
+constexpr int fast = METH_FASTCALL | METH_KEYWORDS;
+
 #define METHOD(name, call, doc) \
     {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(grouped_##name)), call, doc}
 
+// In the order users see them listed.
 PyMethodDef grouped_methods[] = {
+    METHOD(groups, METH_NOARGS, "groups($self)\n--\n\n"),
+    METHOD(count, METH_NOARGS, "count($self)\n--\n\n"),
+    METHOD(sum, fast, "sum($self, name)\n--\n\n"),
+    METHOD(mean, fast, "mean($self, name)\n--\n\n"),
+    METHOD(min, fast, "min($self, name)\n--\n\n"),
+    METHOD(max, fast, "max($self, name)\n--\n\n"),
+    METHOD(describe, METH_NOARGS, "describe($self)\n--\n\n"),
     METHOD(free, METH_NOARGS,
            "free($self)\n--\n\nNothing under CPython, which frees the object itself; in a page, "
            "the instance goes back to the library."),
@@ -27,6 +37,8 @@ PyMethodDef grouped_methods[] = {
 PyType_Slot grouped_slots[] = {
     {Py_tp_doc, const_cast<char*>("A frame split by the values of some columns; each aggregation "
                                   "is a `Frame` with the key\ncolumns first, one row per group.")},
+    {Py_tp_repr, reinterpret_cast<void*>(grouped_text_slot)},
+    {Py_tp_str, reinterpret_cast<void*>(grouped_text_slot)},
     {Py_tp_dealloc, reinterpret_cast<void*>(grouped_dealloc)},
     {Py_tp_methods, grouped_methods},
     {0, nullptr},
@@ -44,6 +56,10 @@ PyType_Spec grouped_spec = {
 
 PyObject* make_grouped_class(PyObject* module) {
     return PyType_FromModuleAndSpec(module, &grouped_spec, nullptr);
+}
+
+bool is_grouped_class(PyTypeObject* type) {
+    return PyType_GetSlot(type, Py_tp_dealloc) == reinterpret_cast<void*>(grouped_dealloc);
 }
 
 }  // namespace tarnwick::api

@@ -1,6 +1,8 @@
 // Module initialisation: the definition, its execution step, and the lookup of
-// the Frame class by methods of other classes.
+// the Frame and Grouped classes by methods of other classes.
 #include "api/module.hpp"
+
+#include <string>
 
 #include "api/errors.hpp"
 #include "api/frame_object.hpp"
@@ -50,22 +52,40 @@ PyModuleDef module_definition = {
     PyModuleDef_HEAD_INIT, "tarnwick", "", 0, nullptr, module_slots, nullptr, nullptr, nullptr,
 };
 
-PyTypeObject* frame_class_of(PyObject* module) {
-    Ref found(PyObject_GetAttrString(module, "Frame"));
+namespace {
+
+// The module attribute `name` when it is a class that `is_class` recognises.
+// Borrowed: the module keeps the class alive.
+PyTypeObject* class_of(PyObject* module, const char* name, bool (*is_class)(PyTypeObject*)) {
+    Ref found(PyObject_GetAttrString(module, name));
     if (found && PyType_Check(found.get()) &&
-        is_frame_class(reinterpret_cast<PyTypeObject*>(found.get()))) {
-        // The module keeps the class alive.
+        is_class(reinterpret_cast<PyTypeObject*>(found.get()))) {
         return reinterpret_cast<PyTypeObject*>(found.get());
     }
     PyErr_Clear();
-    raise_panic("the Frame class of the tarnwick module was replaced or removed");
+    raise_panic(std::string("the ") + name +
+                " class of the tarnwick module was replaced or removed");
     return nullptr;
 }
+
+}  // namespace
+
+PyTypeObject* frame_class_of(PyObject* module) { return class_of(module, "Frame", is_frame_class); }
 
 PyTypeObject* frame_class_near(PyTypeObject* sibling) {
     PyObject* module = PyType_GetModuleByDef(sibling, &module_definition);
     if (module == nullptr) return nullptr;
     return frame_class_of(module);
+}
+
+PyTypeObject* grouped_class_of(PyObject* module) {
+    return class_of(module, "Grouped", is_grouped_class);
+}
+
+PyTypeObject* grouped_class_near(PyTypeObject* sibling) {
+    PyObject* module = PyType_GetModuleByDef(sibling, &module_definition);
+    if (module == nullptr) return nullptr;
+    return grouped_class_of(module);
 }
 
 }  // namespace tarnwick::api

@@ -11,4 +11,8 @@ extern PyModuleDef module_definition;
 PyTypeObject* frame_class_of(PyObject* module);
 PyTypeObject* frame_class_near(PyTypeObject* sibling);
 
+// The module's Grouped class, found the same way.
+PyTypeObject* grouped_class_of(PyObject* module);
+PyTypeObject* grouped_class_near(PyTypeObject* sibling);
+
 }  // namespace tarnwick::api

@@ -1,0 +1,35 @@
+// Frame.group: splitting a frame by key columns into a new Grouped.
+#include <array>
+
+#include "api/arguments.hpp"
+#include "api/frame_object.hpp"
+#include "api/grouped_object.hpp"
+#include "api/module.hpp"
+#include "engine/grouping.hpp"
+
+namespace tarnwick::api {
+
+namespace {
+
+constexpr std::array<const char*, 1> names_only{"names"};
+
+}  // namespace
+
+TARNWICK_FAST_METHOD(frame_group) {
+    PyObject* slots[1];
+    if (!parse_call({"Frame.group()", names_only}, args, nargs, kwnames, slots)) return nullptr;
+    return frame_call<Use::shared>(self, [&](Frame& frame) -> PyObject* {
+        std::optional<std::vector<std::string>> names = to_text_list(slots[0], "names");
+        if (!names) return nullptr;
+        Result<Grouped> grouped = group(frame, *names);
+        if (!grouped) {
+            raise_failure(grouped.error());
+            return nullptr;
+        }
+        PyTypeObject* grouped_class = grouped_class_near(Py_TYPE(self));
+        if (grouped_class == nullptr) return nullptr;
+        return wrap_instance(grouped_class, std::move(*grouped));
+    });
+}
+
+}  // namespace tarnwick::api

@@ -1,0 +1,143 @@
+// The key entries of each group's first row, copied in group order while a
+// grouping is made. Rows are compared with these compact copies rather than
+// with the first rows where they are stored: those lie scattered over the
+// columns, and with many groups each comparison would miss the cache.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "engine/column_values.hpp"
+#include "engine/frame.hpp"
+#include "engine/key_text.hpp"
+
+namespace tarnwick {
+
+// One key column: the copies, and the comparison of stored rows with them.
+class KeyCopies {
+public:
+    explicit KeyCopies(const ColumnValues& source) : source_(&source) {
+        // The texts start after eight bytes of padding, so that the last word
+        // of every one of them can be read in one load (see KeyText).
+        bytes_.resize(8, '\0');
+        offsets_.push_back(8);
+        bool masked = source.has_missing();
+        switch (source.dtype()) {
+            case DType::i64: bind<DType::i64>(masked); break;
+            case DType::f64: bind<DType::f64>(masked); break;
+            case DType::str: bind<DType::str>(masked); break;
+        }
+    }
+
+    // Copies the entry stored at `position` as the key of the next group.
+    void append(std::size_t position) {
+        if (source_->has_missing()) present_.push_back(source_->is_present(position) ? 1 : 0);
+        switch (source_->dtype()) {
+            case DType::i64:
+                words_.push_back(static_cast<std::uint64_t>(source_->ints()[position]));
+                return;
+            case DType::f64:
+                words_.push_back(std::bit_cast<std::uint64_t>(source_->floats()[position]));
+                return;
+            case DType::str: {
+                std::string_view text = source_->string(position);
+                bytes_.append(text.data(), text.size());
+                offsets_.push_back(bytes_.size());
+                return;
+            }
+        }
+    }
+
+    // Key equality of the entry stored at `position` and the key of `group`.
+    bool equal(std::size_t position, std::size_t group) const {
+        return (this->*equal_)(position, group);
+    }
+
+    // For each of `count` rows with a candidate group (candidates[i] is the
+    // group number plus one, 0 for none), clears same[i] unless the row's
+    // entry equals the candidate's key. The kind is looked at once, not per row.
+    void confirm(const std::uint32_t* positions, const std::uint32_t* candidates,
+                 std::uint8_t* same, std::size_t count) const {
+        (this->*confirm_)(positions, candidates, same, count);
+    }
+
+private:
+    // Missing equals missing only; integers are equal; floats are equal as
+    // numbers (0.0 meets -0.0) or are NaNs of one bit pattern; texts have the
+    // same bytes.
+    template <DType kind, bool masked>
+    bool equal_entry(std::size_t position, std::size_t group) const {
+        if constexpr (masked) {
+            std::uint8_t present = source_->presence()[position];
+            if (present != present_[group]) return false;
+            if (present == 0) return true;
+        }
+        if constexpr (kind == DType::i64) {
+            return static_cast<std::uint64_t>(source_->ints()[position]) == words_[group];
+        } else if constexpr (kind == DType::f64) {
+            double value = source_->floats()[position];
+            return value == std::bit_cast<double>(words_[group]) ||
+                   std::bit_cast<std::uint64_t>(value) == words_[group];
+        } else {
+            KeyText source(source_->offsets().data(), source_->bytes());
+            return source.equal(position, KeyText(offsets_.data(), bytes_.data()), group);
+        }
+    }
+
+    template <DType kind, bool masked>
+    void confirm_entries(const std::uint32_t* positions, const std::uint32_t* candidates,
+                         std::uint8_t* same, std::size_t count) const {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (candidates[i] != 0 && !equal_entry<kind, masked>(positions[i], candidates[i] - 1)) {
+                same[i] = 0;
+            }
+        }
+    }
+
+    template <DType kind>
+    void bind(bool masked) {
+        equal_ = masked ? &KeyCopies::equal_entry<kind, true>
+                        : &KeyCopies::equal_entry<kind, false>;
+        confirm_ = masked ? &KeyCopies::confirm_entries<kind, true>
+                          : &KeyCopies::confirm_entries<kind, false>;
+    }
+
+    const ColumnValues* source_;
+    bool (KeyCopies::*equal_)(std::size_t, std::size_t) const = nullptr;
+    void (KeyCopies::*confirm_)(const std::uint32_t*, const std::uint32_t*, std::uint8_t*,
+                                std::size_t) const = nullptr;
+    PodVector<std::uint8_t> present_;   // only for a source with missing entries
+    PodVector<std::uint64_t> words_;    // i64 and f64: the 64 bits of each key
+    PodVector<std::uint64_t> offsets_;  // str
+    PodVector<char> bytes_;             // str
+};
+
+// All key columns of a grouping.
+class GroupKeys {
+public:
+    explicit GroupKeys(std::span<const Column> keys) {
+        columns_.reserve(keys.size());
+        for (const Column& key : keys) columns_.emplace_back(*key.values);
+    }
+    void append(std::size_t position) {
+        for (KeyCopies& column : columns_) column.append(position);
+    }
+    bool equal(std::size_t position, std::size_t group) const {
+        for (const KeyCopies& column : columns_) {
+            if (!column.equal(position, group)) return false;
+        }
+        return true;
+    }
+    // same[i] stays 1 only where row i equals its candidate in every column.
+    void confirm(const std::uint32_t* positions, const std::uint32_t* candidates,
+                 std::uint8_t* same, std::size_t count) const {
+        for (const KeyCopies& column : columns_) column.confirm(positions, candidates, same, count);
+    }
+
+private:
+    std::vector<KeyCopies> columns_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,81 @@
+// Hashing and comparing str key entries straight from a column's offsets and
+// byte buffer, a word at a time. Key texts are short and often of mixed
+// lengths; a loop per byte, or a test of the length, would then cost a
+// mispredicted branch on most rows, so the last partial word of a text is
+// read with one load and handled without a loop.
+#pragma once
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+
+#include "engine/key_hash.hpp"
+
+namespace tarnwick {
+
+class KeyText {
+public:
+    // Entry i is bytes[offsets[i], offsets[i + 1]).
+    KeyText(const std::uint64_t* offsets, const char* bytes) : offsets_(offsets), bytes_(bytes) {}
+
+    // Equals hash_str(hash, text of `entry`). Whole words first; then the
+    // (up to seven) remaining bytes are all fed and the hash after the right
+    // number of them is picked, so no branch depends on the length.
+    std::uint64_t hash(std::uint64_t hash, std::size_t entry) const {
+        std::uint64_t begin = offsets_[entry];
+        std::uint64_t end = offsets_[entry + 1];
+        std::size_t length = end - begin;
+        for (const char* word = bytes_ + begin; length >= 8; length -= 8, word += 8) {
+            hash = fnv1a_word(hash, load8(word));
+        }
+        std::uint64_t last = tail(end, length);
+        std::uint64_t after[8];
+        after[0] = hash;
+        for (std::size_t i = 0; i < 7; ++i) {
+            hash = fnv1a_byte(hash, static_cast<std::uint8_t>(last >> (8 * i)));
+            after[i + 1] = hash;
+        }
+        return fnv1a_byte(after[length], 0xFF);
+    }
+
+    // Byte equality of `entry` here and `other_entry` of `other`.
+    bool equal(std::size_t entry, const KeyText& other, std::size_t other_entry) const {
+        std::uint64_t begin = offsets_[entry];
+        std::uint64_t end = offsets_[entry + 1];
+        std::uint64_t other_begin = other.offsets_[other_entry];
+        std::uint64_t other_end = other.offsets_[other_entry + 1];
+        std::size_t length = end - begin;
+        if (length != other_end - other_begin) return false;
+        std::size_t whole = length & ~std::size_t{7};
+        for (std::size_t i = 0; i < whole; i += 8) {
+            if (load8(bytes_ + begin + i) != load8(other.bytes_ + other_begin + i)) return false;
+        }
+        return tail(end, length - whole) == other.tail(other_end, length - whole);
+    }
+
+private:
+    static std::uint64_t load8(const char* p) {
+        std::uint64_t word;
+        std::memcpy(&word, p, 8);
+        return word;
+    }
+
+    // The `count` (< 8) bytes before buffer offset `end`, the first of them in
+    // the lowest byte, zeros above. The word is read so that it ends at `end`
+    // and never reaches past the buffer; only where fewer than eight bytes
+    // precede `end` is it read byte by byte.
+    std::uint64_t tail(std::uint64_t end, std::size_t count) const {
+        static_assert(std::endian::native == std::endian::little);
+        if (end >= 8) return (load8(bytes_ + end - 8) >> 8) >> (56 - 8 * count);
+        std::uint64_t word = 0;
+        for (std::size_t i = 0; i < count; ++i) {
+            word |= std::uint64_t{static_cast<std::uint8_t>(bytes_[end - count + i])} << (8 * i);
+        }
+        return word;
+    }
+
+    const std::uint64_t* offsets_;
+    const char* bytes_;
+};
+
+}  // namespace tarnwick

@@ -1,0 +1,115 @@
+#include "engine/grouping.hpp"
+
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <limits>
+
+#include "columns.hpp"
+
+namespace tarnwick {
+namespace {
+
+using namespace testing;
+using std::nullopt;
+using Groups = std::vector<std::uint32_t>;
+using Strings = std::vector<std::optional<std::string>>;
+
+Grouped grouped_by(const Frame& frame, std::vector<std::string> keys) {
+    Result<Grouped> grouped = group(frame, keys);
+    EXPECT_TRUE(grouped) << message_of(grouped.error());
+    return std::move(*grouped);
+}
+
+Groups row_groups(const Grouped& grouped) {
+    return {grouped.row_groups.begin(), grouped.row_groups.end()};
+}
+
+TEST(Group, MissingKeysFormTheirOwnGroups) {
+    Frame frame = FrameOf()
+                      .with("n", ints({1, nullopt, 1, nullopt, 0}))
+                      .with("s", strings({"", nullopt, "", "", nullopt}))
+                      .frame;
+    // A missing integer is stored as 0, yet never meets a present 0.
+    EXPECT_EQ(row_groups(grouped_by(frame, {"n"})), (Groups{0, 1, 0, 1, 2}));
+    // A missing text is not the empty text.
+    EXPECT_EQ(row_groups(grouped_by(frame, {"s"})), (Groups{0, 1, 0, 0, 1}));
+    EXPECT_EQ(row_groups(grouped_by(frame, {"n", "s"})), (Groups{0, 1, 0, 2, 3}));
+}
+
+TEST(Group, MissingFloatIsNotNanNorZero) {
+    double nan = std::numeric_limits<double>::quiet_NaN();
+    Frame frame = FrameOf().with("x", floats({nan, nullopt, 0.0, nullopt, -0.0, nan})).frame;
+    Grouped grouped = grouped_by(frame, {"x"});
+    EXPECT_EQ(row_groups(grouped), (Groups{0, 1, 2, 1, 2, 0}));
+    Result<Frame> keys = key_frame(grouped);
+    ASSERT_TRUE(keys);
+    std::vector<std::optional<double>> shown = floats_of(*keys->columns()[0].values);
+    ASSERT_EQ(shown.size(), 3u);
+    EXPECT_TRUE(std::isnan(*shown[0]));
+    EXPECT_EQ(shown[1], nullopt);
+    EXPECT_FALSE(std::signbit(*shown[2]));  // the first row's zero
+}
+
+TEST(Group, NanKeysMeetOnlyTheirOwnBitPattern) {
+    double quiet = std::numeric_limits<double>::quiet_NaN();
+    double payload = std::bit_cast<double>(std::bit_cast<std::uint64_t>(quiet) | 1);
+    Frame frame = FrameOf().with("x", floats({quiet, -quiet, payload, quiet, payload})).frame;
+    EXPECT_EQ(row_groups(grouped_by(frame, {"x"})), (Groups{0, 1, 2, 0, 2}));
+}
+
+TEST(Group, FollowsTheRowOrderOfASelection) {
+    Frame stored = FrameOf()
+                       .with("k", strings({"a", "b", "a", "c", "b"}))
+                       .with("v", ints({0, 1, 2, 3, 4}))
+                       .frame;
+    Frame sorted = take_rows(stored, RowSelection{3, 1, 4, 0, 2});  // c, b, b, a, a
+    Grouped grouped = grouped_by(sorted, {"k"});
+    EXPECT_EQ(row_groups(grouped), (Groups{0, 1, 1, 2, 2}));
+    Groups firsts(grouped.first_positions.begin(), grouped.first_positions.end());
+    EXPECT_EQ(firsts, (Groups{3, 1, 0}));
+    Result<Frame> keys = key_frame(grouped);
+    ASSERT_TRUE(keys);
+    EXPECT_EQ(keys->selection(), nullptr);
+    EXPECT_EQ(strings_of(*keys->columns()[0].values),
+              (Strings{"c", "b", "a"}));
+}
+
+TEST(Group, KeepsASnapshotOfTheColumns) {
+    Frame frame = FrameOf().with("k", ints({1, 2})).frame;
+    Grouped grouped = grouped_by(frame, {"k"});
+    ASSERT_TRUE(add_column(frame, "x", ints({5, 6})));
+    EXPECT_EQ(grouped.frame.width(), 1u);
+    EXPECT_EQ(grouped.frame.columns()[0].values.get(), frame.columns()[0].values.get());
+}
+
+TEST(Group, ManyGroupsStayApart) {
+    constexpr std::int64_t count = 100000;
+    NumberColumnBuilder<std::int64_t> keys;
+    for (int round = 0; round < 2; ++round) {
+        for (std::int64_t i = 0; i < count; ++i) keys.append(i * 7919 % count);
+    }
+    Frame frame;
+    ASSERT_TRUE(add_column(frame, "k", keys.finish()));
+    Grouped grouped = grouped_by(frame, {"k"});
+    ASSERT_EQ(grouped.group_count(), static_cast<std::size_t>(count));
+    for (std::int64_t i = 0; i < count; ++i) {
+        ASSERT_EQ(grouped.row_groups[i], i);
+        ASSERT_EQ(grouped.row_groups[count + i], i);
+    }
+}
+
+TEST(KeyFrame, ABrokenSnapshotIsAnInternalFailure) {
+    Frame frame = FrameOf().with("k", ints({1})).frame;
+    Grouped grouped = grouped_by(frame, {"k"});
+    grouped.keys = {"gone"};
+    Result<Frame> keys = key_frame(grouped);
+    ASSERT_FALSE(keys);
+    const auto* internal = std::get_if<InternalError>(&keys.error());
+    ASSERT_NE(internal, nullptr);
+    EXPECT_EQ(internal->message, "keys were checked by group");
+}
+
+}  // namespace
+}  // namespace tarnwick
