@@ -11,7 +11,7 @@ namespace {
 
 constexpr std::size_t huge_page = std::size_t{2} << 20;
 // Below this a block is left to malloc: huge pages only pay off for big arrays.
-constexpr std::size_t huge_threshold = std::size_t{4} << 20;
+constexpr std::size_t huge_threshold = huge_page;
 
 }  // namespace
 
