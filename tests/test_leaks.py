@@ -56,6 +56,14 @@ OPERATIONS = {
     "add_date_part": (lambda: ("y", "d", "year"),
                       lambda f, n, s, p: f.select(["d"]).add_date_part(n, s, p)),
     "free": (lambda: (), lambda f: f.free()),
+    "group": (lambda: (["s", "n"],), lambda f, k: f.group(k)),
+    "groups": (lambda: (), lambda f: f.group(["s"]).groups()),
+    "describe grouped": (lambda: (), lambda f: repr(f.group(["s"]))),
+    "count": (lambda: (), lambda f: f.group(["s"]).count()),
+    "sum": (lambda: ("x",), lambda f, n: f.group(["s"]).sum(n)),
+    "mean": (lambda: ("n",), lambda f, n: f.group(["s"]).mean(n)),
+    "min": (lambda: ("s",), lambda f, n: f.group(["n"]).min(n)),
+    "max": (lambda: ("x",), lambda f, n: f.group([]).max(n)),
 }
 
 FAILURES = {
@@ -74,7 +82,13 @@ FAILURES = {
     "bad date": (lambda: ("y", "s", "year"), lambda f, n, s, p: f.add_date_part(n, s, p)),
     "bad part": (lambda: ("y", "d", "week"), lambda f, n, s, p: f.add_date_part(n, s, p)),
     "not a bool": (lambda: ("n", 1), lambda f, n, d: f.sort(n, d)),
+    "group unknown key": (lambda: (["s", "zz"],), lambda f, k: f.group(k)),
+    "sum of str": (lambda: ("s",), lambda f, n: f.group(["n"]).sum(n)),
+    "reduce a key": (lambda: ("n",), lambda f, n: f.group(["n"]).max(n)),
+    "sum overflows": (lambda: ("big",), lambda f, n: OVERFLOWING.group([]).sum(n)),
 }
+
+OVERFLOWING = frame_of(big=[2**62, 2**62, -2**62])
 
 
 def loop(frame, make_args, call, expect_failure):
@@ -122,7 +136,8 @@ def test_big_frames_leave_memory_flat():
                      s=[f"k{i % 1000}" for i in range(n)])
     operations = [lambda: frame.sort("x", True), lambda: frame.where_gt("x", 1000.0),
                   lambda: frame.where_in("s", ["k1", "k2"]), lambda: frame.ints("n"),
-                  lambda: frame.strings("s"), lambda: frame.head(-10)]
+                  lambda: frame.strings("s"), lambda: frame.head(-10),
+                  lambda: frame.group(["s"]).sum("x"), lambda: frame.group(["n"]).count()]
     for op in operations:
         op()
     gc.collect()
