@@ -47,4 +47,10 @@ TARNWICK_FAST_METHOD(frame_ints);
 TARNWICK_FAST_METHOD(frame_strings);
 TARNWICK_PLAIN_METHOD(frame_free);
 
+// frame_text.cpp
+TARNWICK_PLAIN_METHOD(frame_to_csv);
+TARNWICK_PLAIN_METHOD(frame_describe);
+// The repr and str slots.
+PyObject* frame_repr(PyObject* self);
+
 }  // namespace tarnwick::api

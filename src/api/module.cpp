@@ -5,6 +5,7 @@
 #include "api/errors.hpp"
 #include "api/frame_object.hpp"
 #include "api/grouped_object.hpp"
+#include "api/read_csv.hpp"
 
 namespace tarnwick::api {
 
@@ -33,6 +34,7 @@ int exec_module(PyObject* module) {
         if (name) PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of 'module'", name.get());
         return -1;
     }
+    if (!add_to_module(module, "read_csv", make_read_csv_function(module))) return -1;
     if (!add_to_module(module, "Frame", make_frame_class(module))) return -1;
     if (!add_to_module(module, "Grouped", make_grouped_class(module))) return -1;
     return 0;

@@ -1,0 +1,141 @@
+#include "csv/column_typing.hpp"
+
+#include <cstring>
+
+#include "csv/number_parse.hpp"
+
+namespace tarnwick {
+
+namespace {
+
+// Where in a SpanColumn a phase stopped: the chunk, the span in it, the row.
+struct Place {
+    std::size_t chunk = 0;
+    std::size_t index = 0;
+    std::size_t row = 0;
+};
+
+// The presence mask of a column being built, made at the first missing entry.
+class Presence {
+public:
+    explicit Presence(std::size_t rows) : rows_(rows) {}
+    void mark_missing(std::size_t row) {
+        if (mask_.empty()) {
+            mask_.resize_for_overwrite(rows_);
+            std::memset(mask_.data(), 1, rows_);
+        }
+        mask_[row] = 0;
+    }
+    PodVector<std::uint8_t> take() { return std::move(mask_); }
+
+private:
+    std::size_t rows_;
+    PodVector<std::uint8_t> mask_;
+};
+
+class ColumnTyper {
+public:
+    ColumnTyper(const SpanColumn& spans, std::string_view text)
+        : spans_(spans), text_(text), rows_(spans.size()) {}
+
+    ColumnValues run() {
+        Presence presence(rows_);
+        PodVector<std::int64_t> ints(rows_);
+        for (std::size_t c = 0, row = 0; c < spans_.chunk_count(); ++c) {
+            std::span<const FieldSpan> chunk = spans_.chunk(c);
+            for (std::size_t i = 0; i < chunk.size(); ++i, ++row) {
+                FieldSpan span = chunk[i];
+                if (span.quoted) return strings();
+                if (span.start == span.end) {
+                    presence.mark_missing(row);
+                    ints[row] = 0;
+                } else if (std::optional<std::int64_t> value = parse_i64_text(view(span))) {
+                    ints[row] = *value;
+                } else {
+                    return numbers(std::move(ints), std::move(presence), {c, i, row});
+                }
+            }
+        }
+        return ColumnValues::of_i64(std::move(ints), presence.take());
+    }
+
+private:
+    std::string_view view(FieldSpan span) const {
+        return text_.substr(span.start, span.end - span.start);
+    }
+
+    // From the integers parsed before `stop`, then by the number test from it.
+    ColumnValues numbers(PodVector<std::int64_t> ints, Presence presence, Place stop) {
+        PodVector<double> floats(rows_);
+        convert_integers(ints, stop, floats.data());
+        ints = {};
+        std::size_t row = stop.row;
+        for (std::size_t c = stop.chunk; c < spans_.chunk_count(); ++c) {
+            std::span<const FieldSpan> chunk = spans_.chunk(c);
+            for (std::size_t i = c == stop.chunk ? stop.index : 0; i < chunk.size(); ++i, ++row) {
+                FieldSpan span = chunk[i];
+                if (span.quoted) return strings();
+                if (span.start == span.end) {
+                    presence.mark_missing(row);
+                    floats[row] = 0;
+                } else if (std::optional<double> value = parse_f64_text(view(span))) {
+                    floats[row] = *value;
+                } else {
+                    return strings();
+                }
+            }
+        }
+        return ColumnValues::of_f64(std::move(floats), presence.take());
+    }
+
+    // The rows before `stop` as doubles: missing stays 0, an integer 0 written
+    // with a minus sign becomes negative zero, others the nearest double.
+    void convert_integers(const PodVector<std::int64_t>& ints, Place stop, double* out) const {
+        for (std::size_t c = 0, row = 0; row < stop.row; ++c) {
+            std::span<const FieldSpan> chunk = spans_.chunk(c);
+            for (std::size_t i = 0; i < chunk.size() && row < stop.row; ++i, ++row) {
+                std::int64_t value = ints[row];
+                FieldSpan span = chunk[i];
+                bool minus_zero = value == 0 && span.start != span.end && text_[span.start] == '-';
+                out[row] = minus_zero ? -0.0 : static_cast<double>(value);
+            }
+        }
+    }
+
+    // Every field again from the first, by its text.
+    ColumnValues strings() const {
+        std::size_t bytes_needed = 0;
+        for (std::size_t c = 0; c < spans_.chunk_count(); ++c) {
+            for (FieldSpan span : spans_.chunk(c)) bytes_needed += span.end - span.start;
+        }
+        Presence presence(rows_);
+        PodVector<std::uint64_t> offsets(rows_ + 1);
+        PodVector<char> bytes(bytes_needed);
+        std::size_t used = 0;
+        offsets[0] = 0;
+        for (std::size_t c = 0, row = 0; c < spans_.chunk_count(); ++c) {
+            for (FieldSpan span : spans_.chunk(c)) {
+                if (span.is_empty_unquoted()) {
+                    presence.mark_missing(row);
+                } else {
+                    used += copy_field_text(bytes.data() + used, text_, span);
+                }
+                offsets[++row] = used;
+            }
+        }
+        bytes.resize_for_overwrite(used);
+        return ColumnValues::of_str(std::move(offsets), std::move(bytes), presence.take());
+    }
+
+    const SpanColumn& spans_;
+    std::string_view text_;
+    std::size_t rows_;
+};
+
+}  // namespace
+
+ColumnValues type_column(const SpanColumn& spans, std::string_view text) {
+    return ColumnTyper(spans, text).run();
+}
+
+}  // namespace tarnwick

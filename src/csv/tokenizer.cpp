@@ -1,0 +1,206 @@
+#include "csv/tokenizer.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <format>
+#include <optional>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace tarnwick {
+
+namespace {
+
+// Chunks start small, so that a header of many columns with few rows stays
+// cheap, and stop growing where huge pages begin to serve them.
+constexpr std::size_t first_chunk_spans = 4;
+constexpr std::size_t largest_chunk_spans = (std::size_t{6} << 20) / sizeof(FieldSpan);
+
+bool ends_unquoted_field(char c) { return c == ',' || c == '\n' || c == '\r'; }
+
+// The first comma, LF or CR at or after `p`, or `end`.
+const char* find_field_end(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i comma = _mm_set1_epi8(',');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i cr = _mm_set1_epi8('\r');
+    while (end - p >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, comma), _mm_cmpeq_epi8(block, lf)),
+                                    _mm_cmpeq_epi8(block, cr));
+        unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (mask != 0) return p + std::countr_zero(mask);
+        p += 16;
+    }
+#endif
+    while (p != end && !ends_unquoted_field(*p)) ++p;
+    return p;
+}
+
+// The first double quote at or after `p`, or `end`; adds the LF bytes passed
+// over to `line`.
+const char* find_quote(const char* p, const char* end, std::uint64_t& line) {
+#if defined(__SSE2__)
+    const __m128i quote = _mm_set1_epi8('"');
+    const __m128i lf = _mm_set1_epi8('\n');
+    while (end - p >= 16) {
+        __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        unsigned quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)));
+        unsigned lfs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, lf)));
+        if (quotes != 0) {
+            unsigned before = (1u << std::countr_zero(quotes)) - 1;
+            line += static_cast<unsigned>(std::popcount(lfs & before));
+            return p + std::countr_zero(quotes);
+        }
+        line += static_cast<unsigned>(std::popcount(lfs));
+        p += 16;
+    }
+#endif
+    for (; p != end && *p != '"'; ++p) line += *p == '\n';
+    return p;
+}
+
+class Tokenizer {
+public:
+    explicit Tokenizer(std::string_view text)
+        : base_(text.data()), end_(text.data() + text.size()), p_(base_) {}
+
+    Result<Tokens> run() {
+        while (p_ != end_) {
+            std::uint64_t record_line = line_;
+            if (std::optional<std::string> failure = read_record(record_line)) {
+                return frame_error(std::move(*failure));
+            }
+            ++line_;
+            take_record(record_line);
+        }
+        if (!have_header_) return frame_error("no header line");
+        if (pending_) return frame_error(std::move(*pending_));
+        return std::move(tokens_);
+    }
+
+private:
+    std::uint32_t offset(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
+
+    // Reads one record into the record buffer and moves past its line end.
+    // Returns the message of a quote failure.
+    std::optional<std::string> read_record(std::uint64_t record_line) {
+        record_.clear();
+        while (true) {
+            if (p_ == end_) {
+                record_.push_back({offset(p_), offset(p_), false, false});
+                return std::nullopt;
+            }
+            if (*p_ != '"') {
+                const char* stop = find_field_end(p_, end_);
+                record_.push_back({offset(p_), offset(stop), false, false});
+                p_ = stop;
+            } else if (std::optional<std::string> failure = read_quoted_field(record_line)) {
+                return failure;
+            }
+            if (p_ == end_) return std::nullopt;
+            char ender = *p_++;
+            if (ender == ',') continue;
+            if (ender == '\r' && p_ != end_ && *p_ == '\n') ++p_;
+            return std::nullopt;
+        }
+    }
+
+    // At an opening quote: reads up to the closing quote and leaves p_ after it.
+    std::optional<std::string> read_quoted_field(std::uint64_t record_line) {
+        const char* content = p_ + 1;
+        const char* search = content;
+        bool doubled = false;
+        while (true) {
+            const char* quote = find_quote(search, end_, line_);
+            if (quote == end_) return std::format("line {}: a quoted field is never closed", record_line);
+            const char* after = quote + 1;
+            if (after != end_ && *after == '"') {
+                doubled = true;
+                search = after + 1;
+                continue;
+            }
+            if (after != end_ && !ends_unquoted_field(*after)) {
+                return std::format("line {}: text after a closing quote", line_);
+            }
+            record_.push_back({offset(content), offset(quote), true, doubled});
+            p_ = after;
+            return std::nullopt;
+        }
+    }
+
+    void take_record(std::uint64_t record_line) {
+        if (record_.size() == 1 && record_[0].is_empty_unquoted()) return;  // a blank line
+        if (!have_header_) {
+            have_header_ = true;
+            tokens_.header = record_.clone();
+            tokens_.columns.resize(record_.size());
+            return;
+        }
+        std::size_t width = tokens_.columns.size();
+        if (record_.size() != width) {
+            if (!pending_) {
+                pending_ = std::format("line {}: {} fields; the header has {}", record_line,
+                                       record_.size(), width);
+            }
+            return;
+        }
+        SpanColumn* columns = tokens_.columns.data();
+        for (std::size_t i = 0; i < width; ++i) columns[i].push_back(record_[i]);
+        ++tokens_.rows;
+    }
+
+    const char* base_;
+    const char* end_;
+    const char* p_;
+    std::uint64_t line_ = 1;
+    PodVector<FieldSpan> record_;
+    Tokens tokens_;
+    bool have_header_ = false;
+    std::optional<std::string> pending_;
+};
+
+}  // namespace
+
+void SpanColumn::add_chunk() {
+    std::size_t previous = 0;
+    if (!chunks_.empty()) {
+        previous = chunks_.back().size();
+        full_size_ += previous;
+    }
+    std::size_t spans = previous == 0 ? first_chunk_spans : std::min(previous * 2, largest_chunk_spans);
+    chunks_.reserve(chunks_.size() + 1);
+    PodVector<FieldSpan> chunk(spans);
+    next_ = chunk.data();
+    limit_ = next_ + spans;
+    chunks_.push_back(std::move(chunk));
+}
+
+Result<Tokens> tokenize(std::string_view text) { return Tokenizer(text).run(); }
+
+std::size_t copy_field_text(char* out, std::string_view text, FieldSpan span) {
+    const char* from = text.data() + span.start;
+    std::size_t size = span.end - span.start;
+    if (!span.doubled) {
+        if (size != 0) std::memcpy(out, from, size);
+        return size;
+    }
+    // Inside a quoted field every quote is one of a doubled pair.
+    char* start = out;
+    for (std::size_t i = 0; i < size; ++i) {
+        *out++ = from[i];
+        if (from[i] == '"') ++i;
+    }
+    return static_cast<std::size_t>(out - start);
+}
+
+std::string field_text(std::string_view text, FieldSpan span) {
+    std::string result(span.end - span.start, '\0');
+    result.resize(copy_field_text(result.data(), text, span));
+    return result;
+}
+
+}  // namespace tarnwick
