@@ -1,6 +1,7 @@
 #include "csv/column_typing.hpp"
 
 #include <cstring>
+#include <optional>
 
 #include "csv/number_parse.hpp"
 
@@ -35,28 +36,56 @@ private:
 
 class ColumnTyper {
 public:
-    ColumnTyper(const SpanColumn& spans, std::string_view text)
+    ColumnTyper(SpanColumn& spans, std::string_view text)
         : spans_(spans), text_(text), rows_(spans.size()) {}
 
-    ColumnValues run() {
+    // The i64 or f64 column, or nothing when the column is str.
+    std::optional<ColumnValues> numbers() {
         Presence presence(rows_);
         PodVector<std::int64_t> ints(rows_);
         for (std::size_t c = 0, row = 0; c < spans_.chunk_count(); ++c) {
             std::span<const FieldSpan> chunk = spans_.chunk(c);
             for (std::size_t i = 0; i < chunk.size(); ++i, ++row) {
                 FieldSpan span = chunk[i];
-                if (span.quoted) return strings();
+                if (span.quoted) return std::nullopt;
                 if (span.start == span.end) {
                     presence.mark_missing(row);
                     ints[row] = 0;
                 } else if (std::optional<std::int64_t> value = parse_i64_text(view(span))) {
                     ints[row] = *value;
                 } else {
-                    return numbers(std::move(ints), std::move(presence), {c, i, row});
+                    return floats(std::move(ints), std::move(presence), {c, i, row});
                 }
             }
         }
         return ColumnValues::of_i64(std::move(ints), presence.take());
+    }
+
+    // Every field again from the first, by its text. The spans are freed as
+    // they are read: nothing reads them after this.
+    ColumnValues strings() {
+        std::size_t bytes_needed = 0;
+        for (std::size_t c = 0; c < spans_.chunk_count(); ++c) {
+            for (FieldSpan span : spans_.chunk(c)) bytes_needed += span.end - span.start;
+        }
+        Presence presence(rows_);
+        PodVector<std::uint64_t> offsets(rows_ + 1);
+        PodVector<char> bytes(bytes_needed);
+        std::size_t used = 0;
+        offsets[0] = 0;
+        for (std::size_t c = 0, row = 0; c < spans_.chunk_count(); ++c) {
+            for (FieldSpan span : spans_.chunk(c)) {
+                if (span.is_empty_unquoted()) {
+                    presence.mark_missing(row);
+                } else {
+                    used += copy_field_text(bytes.data() + used, text_, span);
+                }
+                offsets[++row] = used;
+            }
+            spans_.release_chunk(c);
+        }
+        bytes.resize_for_overwrite(used);
+        return ColumnValues::of_str(std::move(offsets), std::move(bytes), presence.take());
     }
 
 private:
@@ -65,23 +94,23 @@ private:
     }
 
     // From the integers parsed before `stop`, then by the number test from it.
-    ColumnValues numbers(PodVector<std::int64_t> ints, Presence presence, Place stop) {
+    std::optional<ColumnValues> floats(PodVector<std::int64_t> ints, Presence presence, Place stop) {
         PodVector<double> floats(rows_);
         convert_integers(ints, stop, floats.data());
-        ints = {};
+        ints = PodVector<std::int64_t>();
         std::size_t row = stop.row;
         for (std::size_t c = stop.chunk; c < spans_.chunk_count(); ++c) {
             std::span<const FieldSpan> chunk = spans_.chunk(c);
             for (std::size_t i = c == stop.chunk ? stop.index : 0; i < chunk.size(); ++i, ++row) {
                 FieldSpan span = chunk[i];
-                if (span.quoted) return strings();
+                if (span.quoted) return std::nullopt;
                 if (span.start == span.end) {
                     presence.mark_missing(row);
                     floats[row] = 0;
                 } else if (std::optional<double> value = parse_f64_text(view(span))) {
                     floats[row] = *value;
                 } else {
-                    return strings();
+                    return std::nullopt;
                 }
             }
         }
@@ -102,40 +131,17 @@ private:
         }
     }
 
-    // Every field again from the first, by its text.
-    ColumnValues strings() const {
-        std::size_t bytes_needed = 0;
-        for (std::size_t c = 0; c < spans_.chunk_count(); ++c) {
-            for (FieldSpan span : spans_.chunk(c)) bytes_needed += span.end - span.start;
-        }
-        Presence presence(rows_);
-        PodVector<std::uint64_t> offsets(rows_ + 1);
-        PodVector<char> bytes(bytes_needed);
-        std::size_t used = 0;
-        offsets[0] = 0;
-        for (std::size_t c = 0, row = 0; c < spans_.chunk_count(); ++c) {
-            for (FieldSpan span : spans_.chunk(c)) {
-                if (span.is_empty_unquoted()) {
-                    presence.mark_missing(row);
-                } else {
-                    used += copy_field_text(bytes.data() + used, text_, span);
-                }
-                offsets[++row] = used;
-            }
-        }
-        bytes.resize_for_overwrite(used);
-        return ColumnValues::of_str(std::move(offsets), std::move(bytes), presence.take());
-    }
-
-    const SpanColumn& spans_;
+    SpanColumn& spans_;
     std::string_view text_;
     std::size_t rows_;
 };
 
 }  // namespace
 
-ColumnValues type_column(const SpanColumn& spans, std::string_view text) {
-    return ColumnTyper(spans, text).run();
+ColumnValues type_column(SpanColumn spans, std::string_view text) {
+    ColumnTyper typer(spans, text);
+    if (std::optional<ColumnValues> numbers = typer.numbers()) return std::move(*numbers);
+    return typer.strings();
 }
 
 }  // namespace tarnwick

@@ -14,7 +14,8 @@ namespace tarnwick {
 // - else f64 when every field is a number or missing; an integer field of -0
 //   gives negative zero;
 // - else str, every field by its exact text, missing where empty and unquoted.
-// A quoted field, even "12" or "", always makes the column str.
-ColumnValues type_column(const SpanColumn& spans, std::string_view text);
+// A quoted field, even "12" or "", always makes the column str. Consumes the
+// spans, freeing them early where it can.
+ColumnValues type_column(SpanColumn spans, std::string_view text);
 
 }  // namespace tarnwick

@@ -48,8 +48,7 @@ Result<Frame> read_csv(std::string_view bytes) {
     std::vector<Column> columns;
     columns.reserve(names.size());
     for (std::size_t i = 0; i < names.size(); ++i) {
-        ColumnValues values = type_column(tokens->columns[i], bytes);
-        tokens->columns[i] = SpanColumn();
+        ColumnValues values = type_column(std::move(tokens->columns[i]), bytes);
         columns.push_back({std::move(names[i]), Shared<ColumnValues>::make(std::move(values))});
     }
     return Frame(std::move(columns), Shared<RowSelection>(), tokens->rows);

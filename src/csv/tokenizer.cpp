@@ -15,9 +15,16 @@ namespace tarnwick {
 namespace {
 
 // Chunks start small, so that a header of many columns with few rows stays
-// cheap, and stop growing where huge pages begin to serve them.
+// cheap, and grow eightfold up to the largest size, which huge pages serve:
+// first touches of ordinary pages are what reading a large text costs most,
+// so little of a long column should live in small chunks.
 constexpr std::size_t first_chunk_spans = 4;
+constexpr std::size_t chunk_growth = 8;
 constexpr std::size_t largest_chunk_spans = (std::size_t{6} << 20) / sizeof(FieldSpan);
+// After this many rows the columns reserve what the rest of the text will
+// likely need, judged by the bytes per row so far, so that a long column
+// soon takes chunks that huge pages serve instead of many small ones.
+constexpr std::uint64_t sample_rows = 1024;
 
 bool ends_unquoted_field(char c) { return c == ',' || c == '\n' || c == '\r'; }
 
@@ -138,6 +145,7 @@ private:
             have_header_ = true;
             tokens_.header = record_.clone();
             tokens_.columns.resize(record_.size());
+            rows_start_ = p_;
             return;
         }
         std::size_t width = tokens_.columns.size();
@@ -150,12 +158,22 @@ private:
         }
         SpanColumn* columns = tokens_.columns.data();
         for (std::size_t i = 0; i < width; ++i) columns[i].push_back(record_[i]);
-        ++tokens_.rows;
+        if (++tokens_.rows == sample_rows) reserve_for_the_rest();
+    }
+
+    void reserve_for_the_rest() {
+        double bytes_per_row = static_cast<double>(p_ - rows_start_) / static_cast<double>(tokens_.rows);
+        auto remaining = static_cast<std::size_t>(end_ - p_);
+        auto expected = static_cast<std::size_t>(static_cast<double>(remaining) / bytes_per_row * 1.1) + 16;
+        // A row takes at least one byte per field, so no more can come.
+        std::size_t possible = remaining / tokens_.columns.size() + 1;
+        for (SpanColumn& column : tokens_.columns) column.reserve(std::min(expected, possible));
     }
 
     const char* base_;
     const char* end_;
     const char* p_;
+    const char* rows_start_ = nullptr;  // where the line after the header starts
     std::uint64_t line_ = 1;
     PodVector<FieldSpan> record_;
     Tokens tokens_;
@@ -165,18 +183,36 @@ private:
 
 }  // namespace
 
-void SpanColumn::add_chunk() {
+void SpanColumn::add_chunk(std::size_t at_least) {
     std::size_t previous = 0;
     if (!chunks_.empty()) {
-        previous = chunks_.back().size();
+        // The chunk closes at what it holds; its unused end is never read.
+        PodVector<FieldSpan>& last = chunks_.back();
+        previous = last_chunk_size();
+        last.resize_for_overwrite(previous);
         full_size_ += previous;
     }
-    std::size_t spans = previous == 0 ? first_chunk_spans : std::min(previous * 2, largest_chunk_spans);
+    std::size_t spans = previous == 0 ? first_chunk_spans : std::min(previous * chunk_growth, largest_chunk_spans);
+    spans = std::max(spans, at_least);
     chunks_.reserve(chunks_.size() + 1);
     PodVector<FieldSpan> chunk(spans);
     next_ = chunk.data();
     limit_ = next_ + spans;
     chunks_.push_back(std::move(chunk));
+}
+
+void SpanColumn::reserve(std::size_t spans) {
+    spans = std::min(spans, largest_chunk_spans);
+    if (static_cast<std::size_t>(limit_ - next_) < spans) add_chunk(spans);
+}
+
+void SpanColumn::release_chunk(std::size_t i) {
+    if (i + 1 == chunks_.size()) {
+        next_ = limit_ = nullptr;
+    } else {
+        full_size_ -= chunks_[i].size();
+    }
+    chunks_[i] = PodVector<FieldSpan>();
 }
 
 Result<Tokens> tokenize(std::string_view text) { return Tokenizer(text).run(); }

@@ -28,26 +28,36 @@ struct FieldSpan {
 static_assert(sizeof(FieldSpan) == 12);
 
 // The spans of one column in record order. Stored in chunks that never move,
-// so a growing column costs no copies, and each chunk can be read as a plain
-// array. Chunks double in size up to a few MiB.
+// so a growing column costs no copies, each chunk can be read as a plain
+// array, and a chunk read for the last time can be freed at once. Chunks grow
+// geometrically up to a few MiB, the size huge pages serve; reserve() skips
+// the small sizes for a column expected to grow long.
 class SpanColumn {
 public:
+    SpanColumn() = default;
+    SpanColumn(SpanColumn&&) noexcept = default;
+    SpanColumn& operator=(SpanColumn&&) noexcept = default;
+
     void push_back(FieldSpan span) {
-        if (next_ == limit_) add_chunk();
+        if (next_ == limit_) add_chunk(0);
         *next_++ = span;
     }
+    // Expects `spans` more: makes the next chunk as large as that calls for.
+    void reserve(std::size_t spans);
     std::size_t size() const { return full_size_ + last_chunk_size(); }
     std::size_t chunk_count() const { return chunks_.size(); }
     std::span<const FieldSpan> chunk(std::size_t i) const {
         const PodVector<FieldSpan>& c = chunks_[i];
         return {c.data(), i + 1 == chunks_.size() ? last_chunk_size() : c.size()};
     }
+    // Frees a chunk that will not be read again.
+    void release_chunk(std::size_t i);
 
 private:
     std::size_t last_chunk_size() const {
         return chunks_.empty() ? 0 : static_cast<std::size_t>(next_ - chunks_.back().data());
     }
-    void add_chunk();
+    void add_chunk(std::size_t at_least);
 
     std::vector<PodVector<FieldSpan>> chunks_;
     FieldSpan* next_ = nullptr;

@@ -1,6 +1,7 @@
 #include "csv/writer.hpp"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "csv/number_parse.hpp"
@@ -13,30 +14,40 @@ namespace {
 
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
-// Appends to a PodVector<char> through raw pointers: room() makes sure of the
-// space, commit() records how much of it was written.
+// Appends to a PodVector<char> through a raw pointer: room() makes sure of
+// the space, and the writer moves `out` past what it writes.
 class Output {
 public:
-    explicit Output(PodVector<char>& buffer) : buffer_(buffer) {}
+    explicit Output(PodVector<char>& buffer)
+        : out(buffer.data() + buffer.size()), buffer_(buffer), limit_(buffer.data() + buffer.capacity()) {}
+    ~Output() { buffer_.resize_for_overwrite(static_cast<std::size_t>(out - buffer_.data())); }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
 
-    char* room(std::size_t bytes) {
-        std::size_t needed = buffer_.size() + bytes;
-        if (needed > buffer_.capacity()) buffer_.reserve(std::max(needed, buffer_.capacity() * 2));
-        return buffer_.data() + buffer_.size();
+    void room(std::size_t bytes) {
+        if (static_cast<std::size_t>(limit_ - out) < bytes) grow(bytes);
     }
-    void commit(char* end) { buffer_.resize_for_overwrite(static_cast<std::size_t>(end - buffer_.data())); }
-    void put(char c) { commit(put(room(1), c)); }
 
-    static char* put(char* out, char c) {
-        *out = c;
-        return out + 1;
-    }
+    char* out;
 
 private:
+    void grow(std::size_t bytes) {
+        std::size_t used = static_cast<std::size_t>(out - buffer_.data());
+        buffer_.resize_for_overwrite(used);
+        buffer_.reserve(std::max(used + bytes, buffer_.capacity() * 2));
+        out = buffer_.data() + used;
+        limit_ = buffer_.data() + buffer_.capacity();
+    }
+
     PodVector<char>& buffer_;
+    char* limit_;
 };
 
-bool is_special(char c) { return c == ',' || c == '"' || c == '\n' || c == '\r'; }
+constexpr auto special_bytes = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {',', '"', '\n', '\r'}) table[c] = true;
+    return table;
+}();
 
 bool starts_with_white_space(std::string_view text) {
     auto lead = static_cast<unsigned char>(text.front());
@@ -48,25 +59,28 @@ bool starts_with_white_space(std::string_view text) {
 
 bool needs_quotes(std::string_view text) {
     if (text.empty()) return true;
-    if (std::any_of(text.begin(), text.end(), is_special)) return true;
+    for (char c : text) {
+        if (special_bytes[static_cast<unsigned char>(c)]) return true;
+    }
     return starts_with_white_space(text);
 }
 
 void write_quoted(Output& output, std::string_view text) {
-    char* out = output.room(2 * text.size() + 2);
+    output.room(2 * text.size() + 2);
+    char* out = output.out;
     *out++ = '"';
     for (char c : text) {
         *out++ = c;
         if (c == '"') *out++ = '"';
     }
     *out++ = '"';
-    output.commit(out);
+    output.out = out;
 }
 
 void write_plain(Output& output, std::string_view text) {
-    char* out = output.room(text.size());
-    if (!text.empty()) std::memcpy(out, text.data(), text.size());
-    output.commit(out + text.size());
+    output.room(text.size());
+    if (!text.empty()) std::memcpy(output.out, text.data(), text.size());
+    output.out += text.size();
 }
 
 void write_escaped(Output& output, std::string_view text) {
@@ -77,10 +91,15 @@ void write_escaped(Output& output, std::string_view text) {
     }
 }
 
+void put(Output& output, char c) {
+    output.room(1);
+    *output.out++ = c;
+}
+
 void write_header(Output& output, const Frame& frame) {
     bool first = true;
     for (const Column& column : frame.columns()) {
-        if (!first) output.put(',');
+        if (!first) put(output, ',');
         // A name that starts the text with the byte-order mark would lose it to
         // the reader, which drops a leading mark: quoted, the mark is content.
         if (first && column.name.starts_with(byte_order_mark)) {
@@ -90,38 +109,48 @@ void write_header(Output& output, const Frame& frame) {
         }
         first = false;
     }
-    output.put('\n');
+    put(output, '\n');
 }
 
 // One column's storage, read by position.
 struct CellSource {
     DType dtype;
     const std::uint8_t* presence;  // nullptr when nothing is missing
-    const ColumnValues* values;
+    const std::int64_t* ints;
+    const double* floats;
+    const std::uint64_t* offsets;
+    const char* bytes;
+
+    explicit CellSource(const ColumnValues& values)
+        : dtype(values.dtype()),
+          presence(values.presence()),
+          ints(values.ints().data()),
+          floats(values.floats().data()),
+          offsets(values.offsets().data()),
+          bytes(values.bytes()) {}
 
     void write(Output& output, std::size_t position) const {
         if (presence != nullptr && presence[position] == 0) return;
         switch (dtype) {
-            case DType::i64: {
-                char* out = output.room(max_i64_text);
-                output.commit(write_i64(out, values->ints()[position]));
+            case DType::i64:
+                output.room(max_i64_text);
+                output.out = write_i64(output.out, ints[position]);
                 return;
-            }
-            case DType::f64: {
-                char* out = output.room(max_f64_text);
-                output.commit(write_f64(out, values->floats()[position]));
+            case DType::f64:
+                output.room(max_f64_text);
+                output.out = write_f64(output.out, floats[position]);
                 return;
-            }
             case DType::str: {
-                std::string_view text = values->string(position);
+                std::string_view text(bytes + offsets[position], offsets[position + 1] - offsets[position]);
                 if (is_f64_text(text)) {
                     // A number-looking text never holds a quote.
-                    char* out = output.room(text.size() + 2);
+                    output.room(text.size() + 2);
+                    char* out = output.out;
                     *out++ = '"';
                     std::memcpy(out, text.data(), text.size());
                     out += text.size();
                     *out++ = '"';
-                    output.commit(out);
+                    output.out = out;
                 } else {
                     write_escaped(output, text);
                 }
@@ -163,20 +192,20 @@ void escape_field(PodVector<char>& out, std::string_view text) {
 PodVector<char> to_csv(const Frame& frame) {
     PodVector<char> buffer;
     buffer.reserve(estimated_size(frame));
-    Output output(buffer);
-    write_header(output, frame);
     std::vector<CellSource> cells;
     cells.reserve(frame.width());
-    for (const Column& column : frame.columns()) {
-        cells.push_back({column.dtype(), column.values->presence(), column.values.get()});
+    for (const Column& column : frame.columns()) cells.emplace_back(*column.values);
+    {
+        Output output(buffer);
+        write_header(output, frame);
+        frame.for_each_position([&](std::size_t, std::size_t position) {
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                if (i != 0) put(output, ',');
+                cells[i].write(output, position);
+            }
+            put(output, '\n');
+        });
     }
-    frame.for_each_position([&](std::size_t, std::size_t position) {
-        for (std::size_t i = 0; i < cells.size(); ++i) {
-            if (i != 0) output.put(',');
-            cells[i].write(output, position);
-        }
-        output.put('\n');
-    });
     return buffer;
 }
 
