@@ -50,6 +50,17 @@ TEST(ToCsv, RowsComeInTheOrderTheFrameShowsThem) {
     EXPECT_EQ(frame_text(some), "Frame(1 rows: n i64, s str)");
 }
 
+TEST(ToCsv, MissingEntriesAreEmptyCells) {
+    Frame frame;
+    ASSERT_TRUE(add_column(frame, "a", ColumnValues::of_f64(PodVector<double>{0, 0}, PodVector<std::uint8_t>{0, 0})));
+    std::string text = text_of(to_csv(frame));
+    EXPECT_EQ(text, "a\n\n\n");
+    // Read back, the lines are blank: no rows, and the column is i64.
+    Result<Frame> back = read_csv(text);
+    ASSERT_TRUE(back);
+    EXPECT_EQ(frame_text(*back), "Frame(0 rows: a i64)");
+}
+
 TEST(ToCsv, FrameWithoutColumnsKeepsItsLines) {
     EXPECT_EQ(text_of(to_csv(Frame())), "\n");
     Frame rows_only = take_rows(Frame(std::vector<Column>{}, {}, 0), RowSelection{});
