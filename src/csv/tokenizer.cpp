@@ -96,14 +96,15 @@ private:
     // Returns the message of a quote failure.
     std::optional<std::string> read_record(std::uint64_t record_line) {
         record_.clear();
+        fields_beyond_ = 0;
         while (true) {
             if (p_ == end_) {
-                record_.push_back({offset(p_), offset(p_), false, false});
+                add_field({offset(p_), offset(p_), false, false});
                 return std::nullopt;
             }
             if (*p_ != '"') {
                 const char* stop = find_field_end(p_, end_);
-                record_.push_back({offset(p_), offset(stop), false, false});
+                add_field({offset(p_), offset(stop), false, false});
                 p_ = stop;
             } else if (std::optional<std::string> failure = read_quoted_field(record_line)) {
                 return failure;
@@ -133,14 +134,26 @@ private:
             if (after != end_ && !ends_unquoted_field(*after)) {
                 return std::format("line {}: text after a closing quote", line_);
             }
-            record_.push_back({offset(content), offset(quote), true, doubled});
+            add_field({offset(content), offset(quote), true, doubled});
             p_ = after;
             return std::nullopt;
         }
     }
 
+    // A data record with more fields than the header is dropped, so its
+    // fields beyond the header's count are only counted: a long line cannot
+    // make the record buffer grow past the header.
+    void add_field(FieldSpan span) {
+        if (have_header_ && record_.size() == tokens_.columns.size()) {
+            ++fields_beyond_;
+        } else {
+            record_.push_back(span);
+        }
+    }
+
     void take_record(std::uint64_t record_line) {
-        if (record_.size() == 1 && record_[0].is_empty_unquoted()) return;  // a blank line
+        std::size_t fields = record_.size() + fields_beyond_;
+        if (fields == 1 && record_[0].is_empty_unquoted()) return;  // a blank line
         if (!have_header_) {
             have_header_ = true;
             tokens_.header = record_.clone();
@@ -149,10 +162,10 @@ private:
             return;
         }
         std::size_t width = tokens_.columns.size();
-        if (record_.size() != width) {
+        if (fields != width) {
             if (!pending_) {
                 pending_ = std::format("line {}: {} fields; the header has {}", record_line,
-                                       record_.size(), width);
+                                       fields, width);
             }
             return;
         }
@@ -176,6 +189,7 @@ private:
     const char* rows_start_ = nullptr;  // where the line after the header starts
     std::uint64_t line_ = 1;
     PodVector<FieldSpan> record_;
+    std::size_t fields_beyond_ = 0;
     Tokens tokens_;
     bool have_header_ = false;
     std::optional<std::string> pending_;
