@@ -2,8 +2,10 @@
 their line numbers, and real files from outside the project."""
 import json
 import math
+import re
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import tarnwick
 from tarnwick import read_csv
@@ -279,3 +281,98 @@ def test_mixed_codes_become_text():
     assert "002272" in assignments and "00D0EF" in assignments
     addresses = frame.strings("Organization Address")
     assert sum("\n" in a for a in addresses if a) == 8
+
+
+# --- Against a plain model of the grammar --------------------------------
+
+INTEGER = re.compile(rb"[+-]?[0-9]+")
+NUMBER = re.compile(rb"[+-]?(([0-9]+\.?[0-9]*|\.[0-9]+)([eE][+-]?[0-9]+)?|(inf|infinity|nan))",
+                    re.IGNORECASE)
+
+
+def model_records(data):
+    """The records of a text, byte by byte as the grammar says, or a message."""
+    pos, line, end = 0, 1, len(data)
+    records = []
+    while pos < end:
+        start_line, fields = line, []
+        while True:
+            if pos == end:
+                fields.append((b"", False))
+                break
+            if data[pos] != ord('"'):
+                stop = pos
+                while stop < end and data[stop] not in b",\n\r":
+                    stop += 1
+                fields.append((data[pos:stop], False))
+                pos = stop
+            else:
+                pos, content = pos + 1, b""
+                while True:
+                    quote = data.find(b'"', pos)
+                    if quote < 0:
+                        return f"line {start_line}: a quoted field is never closed"
+                    line += data.count(b"\n", pos, quote)
+                    content += data[pos:quote]
+                    after = data[quote + 1:quote + 2]
+                    if after == b'"':
+                        content, pos = content + b'"', quote + 2
+                    elif after in (b"", b",", b"\n", b"\r"):
+                        pos = quote + 1
+                        break
+                    else:
+                        return f"line {line}: text after a closing quote"
+                fields.append((content, True))
+            if pos == end:
+                break
+            ender, pos = data[pos], pos + 1
+            if ender == ord(","):
+                continue
+            if ender == ord("\r") and data[pos:pos + 1] == b"\n":
+                pos += 1
+            break
+        line += 1
+        if fields != [(b"", False)]:
+            records.append((start_line, fields))
+    return records
+
+
+def model_column(cells):
+    if any(quoted for _, quoted in cells):
+        kind = "str"
+    elif all(text == b"" or (INTEGER.fullmatch(text) and -2**63 <= int(text) < 2**63) for text, _ in cells):
+        return "i64", [int(text) if text else None for text, _ in cells]
+    elif all(text == b"" or (text[:1] in b"+-.0123456789" and NUMBER.fullmatch(text)) for text, _ in cells):
+        return "f64", [repr(float(text)) if text else None for text, _ in cells]
+    return "str", [None if (text, quoted) == (b"", False) else text.decode() for text, quoted in cells]
+
+
+def model_read(text):
+    data = text.encode()
+    if data.startswith(b"\xef\xbb\xbf"):
+        data = data[3:]
+    records = model_records(data)
+    if isinstance(records, str):
+        return records
+    if not records:
+        return "no header line"
+    (_, header), rows = records[0], records[1:]
+    for line, fields in rows:
+        if len(fields) != len(header):
+            return f"line {line}: {len(fields)} fields; the header has {len(header)}"
+    names = [text.decode() for text, _ in header]
+    for i, name in enumerate(names):
+        if name in names[:i]:
+            shown = name.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n").replace("\r", "\\r")
+            return f'the frame has a column "{shown}" already'
+    return [(name, *model_column([fields[i] for _, fields in rows])) for i, name in enumerate(names)]
+
+
+@settings(max_examples=1500, deadline=None)
+@given(st.text(alphabet=st.sampled_from(list('a1-0.e,,"\n\r \ufeffi')), max_size=40))
+def test_reader_agrees_with_the_model(text):
+    try:
+        outcome = table(read_csv(text))
+    except ValueError as error:
+        outcome = str(error)
+    assert outcome == model_read(text)
