@@ -95,7 +95,8 @@ std::vector<ColumnImage> expected_back(const Frame& frame) {
         } else if (unreadable) {
             column.dtype = DType::str;
             for (Entry& entry : column.entries) {
-                if (entry) entry = format_f64(std::bit_cast<double>(std::get<std::uint64_t>(*entry)));
+                if (!entry) continue;
+                entry = format_f64(std::bit_cast<double>(std::get<std::uint64_t>(*entry)));
             }
         }
     }

@@ -15,7 +15,8 @@ namespace {
 
 constexpr std::array<const char*, 1> text_only{"text"};
 
-PyObject* read_csv_call(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+PyObject* read_csv_call(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
+                        PyObject* kwnames) {
     PyObject* slots[1];
     if (!parse_call({"read_csv()", text_only}, args, nargs, kwnames, slots)) return nullptr;
     return guarded([&]() -> PyObject* {

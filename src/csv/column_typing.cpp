@@ -94,7 +94,8 @@ private:
     }
 
     // From the integers parsed before `stop`, then by the number test from it.
-    std::optional<ColumnValues> floats(PodVector<std::int64_t> ints, Presence presence, Place stop) {
+    std::optional<ColumnValues> floats(PodVector<std::int64_t> ints, Presence presence,
+                                       Place stop) {
         PodVector<double> floats(rows_);
         convert_integers(ints, stop, floats.data());
         ints = PodVector<std::int64_t>();

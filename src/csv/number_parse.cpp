@@ -114,7 +114,8 @@ Decimal scan_decimal(std::string_view text) {
 // exponent is applied.
 bool at_least_one(std::string_view text, const Decimal& d) {
     std::int64_t position = 0;  // of the digit, counted from the first
-    for (char c : text.substr(0, d.whole_digits + (d.fraction_digits ? d.fraction_digits + 1 : 0))) {
+    std::size_t digits_and_point = d.whole_digits + (d.fraction_digits ? d.fraction_digits + 1 : 0);
+    for (char c : text.substr(0, digits_and_point)) {
         if (c == '.') continue;
         if (c != '0') break;
         ++position;
@@ -139,7 +140,8 @@ double decimal_value(std::string_view text, const Decimal& d) {
     std::int64_t scale = d.exponent - static_cast<std::int64_t>(d.fraction_digits);
     if (d.mantissa_exact && d.mantissa <= (std::uint64_t{1} << 53) && scale >= -22 && scale <= 22) {
         auto mantissa = static_cast<double>(d.mantissa);
-        return scale < 0 ? mantissa / exact_powers_of_ten[-scale] : mantissa * exact_powers_of_ten[scale];
+        return scale < 0 ? mantissa / exact_powers_of_ten[-scale]
+                         : mantissa * exact_powers_of_ten[scale];
     }
     double value = 0;
     auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value,
@@ -161,8 +163,10 @@ std::optional<double> parse_f64_text(std::string_view text) {
         text.remove_prefix(1);
         double sign = negative ? -1.0 : 1.0;
         switch (word_of(text)) {
-            case Word::infinity: return std::copysign(std::numeric_limits<double>::infinity(), sign);
-            case Word::nan: return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
+            case Word::infinity:
+                return std::copysign(std::numeric_limits<double>::infinity(), sign);
+            case Word::nan:
+                return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
             case Word::none: break;
         }
     }

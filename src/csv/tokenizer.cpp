@@ -36,8 +36,9 @@ const char* find_field_end(const char* p, const char* end) {
     const __m128i cr = _mm_set1_epi8('\r');
     while (end - p >= 16) {
         __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i hits = _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, comma), _mm_cmpeq_epi8(block, lf)),
-                                    _mm_cmpeq_epi8(block, cr));
+        __m128i hits = _mm_or_si128(
+            _mm_or_si128(_mm_cmpeq_epi8(block, comma), _mm_cmpeq_epi8(block, lf)),
+            _mm_cmpeq_epi8(block, cr));
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
         if (mask != 0) return p + std::countr_zero(mask);
         p += 16;
@@ -124,7 +125,9 @@ private:
         bool doubled = false;
         while (true) {
             const char* quote = find_quote(search, end_, line_);
-            if (quote == end_) return std::format("line {}: a quoted field is never closed", record_line);
+            if (quote == end_) {
+                return std::format("line {}: a quoted field is never closed", record_line);
+            }
             const char* after = quote + 1;
             if (after != end_ && *after == '"') {
                 doubled = true;
@@ -175,9 +178,11 @@ private:
     }
 
     void reserve_for_the_rest() {
-        double bytes_per_row = static_cast<double>(p_ - rows_start_) / static_cast<double>(tokens_.rows);
+        auto rows = static_cast<double>(tokens_.rows);
+        double bytes_per_row = static_cast<double>(p_ - rows_start_) / rows;
         auto remaining = static_cast<std::size_t>(end_ - p_);
-        auto expected = static_cast<std::size_t>(static_cast<double>(remaining) / bytes_per_row * 1.1) + 16;
+        auto expected =
+            static_cast<std::size_t>(static_cast<double>(remaining) / bytes_per_row * 1.1) + 16;
         // A row takes at least one byte per field, so no more can come.
         std::size_t possible = remaining / tokens_.columns.size() + 1;
         for (SpanColumn& column : tokens_.columns) column.reserve(std::min(expected, possible));
@@ -206,7 +211,8 @@ void SpanColumn::add_chunk(std::size_t at_least) {
         last.resize_for_overwrite(previous);
         full_size_ += previous;
     }
-    std::size_t spans = previous == 0 ? first_chunk_spans : std::min(previous * chunk_growth, largest_chunk_spans);
+    std::size_t spans = previous == 0 ? first_chunk_spans
+                                      : std::min(previous * chunk_growth, largest_chunk_spans);
     spans = std::max(spans, at_least);
     chunks_.reserve(chunks_.size() + 1);
     PodVector<FieldSpan> chunk(spans);

@@ -19,7 +19,9 @@ constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 class Output {
 public:
     explicit Output(PodVector<char>& buffer)
-        : out(buffer.data() + buffer.size()), buffer_(buffer), limit_(buffer.data() + buffer.capacity()) {}
+        : out(buffer.data() + buffer.size()),
+          buffer_(buffer),
+          limit_(buffer.data() + buffer.capacity()) {}
     ~Output() { buffer_.resize_for_overwrite(static_cast<std::size_t>(out - buffer_.data())); }
     Output(const Output&) = delete;
     Output& operator=(const Output&) = delete;
@@ -141,7 +143,8 @@ struct CellSource {
                 output.out = write_f64(output.out, floats[position]);
                 return;
             case DType::str: {
-                std::string_view text(bytes + offsets[position], offsets[position + 1] - offsets[position]);
+                std::string_view text(bytes + offsets[position],
+                                      offsets[position + 1] - offsets[position]);
                 if (is_f64_text(text)) {
                     // A number-looking text never holds a quote.
                     output.room(text.size() + 2);

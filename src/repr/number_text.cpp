@@ -20,7 +20,8 @@ ShortestDigits shortest_digits(double magnitude) {
     // Scientific notation without a precision gives the shortest digits that
     // read back exactly, the nearest of them on a tie: "d[.ddd]e±XX".
     char text[32];
-    char* end = std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific).ptr;
+    char* end =
+        std::to_chars(text, text + sizeof text, magnitude, std::chars_format::scientific).ptr;
     ShortestDigits result{};
     const char* p = text;
     result.digits[result.count++] = *p++;

@@ -70,8 +70,10 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"a,b\r1,2\r3\r", "line 3: 1 fields; the header has 2"},
         LineCase{"a,b\n\"x\ny\",1\n1\n", "line 4: 1 fields; the header has 2"},
         LineCase{"a,b\n\"x\ry\",1\n1\n", "line 3: 1 fields; the header has 2"},
-        LineCase{"a\n\"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\"x", "line 12: text after a closing quote"},
-        LineCase{"a\n\"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11", "line 2: a quoted field is never closed"},
+        LineCase{"a\n\"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\"x",
+                 "line 12: text after a closing quote"},
+        LineCase{"a\n\"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11",
+                 "line 2: a quoted field is never closed"},
         LineCase{"a\n\"", "line 2: a quoted field is never closed"},
         LineCase{"a\n\"\"\"", "line 2: a quoted field is never closed"},
         LineCase{"a,b\n1\n\"x", "line 3: a quoted field is never closed"},
@@ -109,7 +111,8 @@ class HugeText : public testing::Test {
 protected:
     static constexpr std::size_t limit = std::size_t{1} << 32;
     void SetUp() override {
-        region_ = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        region_ = mmap(nullptr, size_, PROT_READ | PROT_WRITE,
+                       MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
         if (region_ == MAP_FAILED) GTEST_SKIP() << "no room for a 4 GB mapping";
         bytes_ = static_cast<char*>(region_);
     }

@@ -8,7 +8,13 @@
 namespace tarnwick {
 namespace {
 
-std::string text_of(const PodVector<char>& buffer) { return std::string(buffer.data(), buffer.size()); }
+std::string text_of(const PodVector<char>& buffer) {
+    return std::string(buffer.data(), buffer.size());
+}
+
+ColumnValues ints(std::initializer_list<std::int64_t> values) {
+    return ColumnValues::of_i64(PodVector<std::int64_t>(values));
+}
 
 std::string escaped(std::string_view text) {
     PodVector<char> out;
@@ -35,7 +41,7 @@ TEST(EscapeField, QuotesOnlyWhatTheReaderWouldMisread) {
 
 Frame frame_with_rows() {
     Frame frame;
-    EXPECT_TRUE(add_column(frame, "n", ColumnValues::of_i64(PodVector<std::int64_t>{1, 2, 3})));
+    EXPECT_TRUE(add_column(frame, "n", ints({1, 2, 3})));
     StringColumnBuilder names;
     for (std::string_view s : {"x", "", "7"}) names.append(s);
     EXPECT_TRUE(add_column(frame, "s", names.finish()));
@@ -52,7 +58,8 @@ TEST(ToCsv, RowsComeInTheOrderTheFrameShowsThem) {
 
 TEST(ToCsv, MissingEntriesAreEmptyCells) {
     Frame frame;
-    ASSERT_TRUE(add_column(frame, "a", ColumnValues::of_f64(PodVector<double>{0, 0}, PodVector<std::uint8_t>{0, 0})));
+    PodVector<std::uint8_t> none_present{0, 0};
+    ASSERT_TRUE(add_column(frame, "a", ColumnValues::of_f64({0, 0}, std::move(none_present))));
     std::string text = text_of(to_csv(frame));
     EXPECT_EQ(text, "a\n\n\n");
     // Read back, the lines are blank: no rows, and the column is i64.
@@ -70,8 +77,8 @@ TEST(ToCsv, FrameWithoutColumnsKeepsItsLines) {
 
 TEST(ToCsv, AFirstNameStartingWithAByteOrderMarkSurvivesTheRoundTrip) {
     Frame frame;
-    ASSERT_TRUE(add_column(frame, "\xEF\xBB\xBFid", ColumnValues::of_i64(PodVector<std::int64_t>{1})));
-    ASSERT_TRUE(add_column(frame, "\xEF\xBB\xBF" "b", ColumnValues::of_i64(PodVector<std::int64_t>{2})));
+    ASSERT_TRUE(add_column(frame, "\xEF\xBB\xBFid", ints({1})));
+    ASSERT_TRUE(add_column(frame, "\xEF\xBB\xBF" "b", ints({2})));
     std::string text = text_of(to_csv(frame));
     EXPECT_EQ(text, "\"\xEF\xBB\xBFid\",\xEF\xBB\xBF" "b\n1,2\n");
     Result<Frame> back = read_csv(text);

@@ -170,7 +170,8 @@ TEST(ParseF64, AgreesWithTheLibraryOnRandomDecimals) {
         ASSERT_EQ(error, std::errc()) << text;
         std::optional<double> value = parse_f64_text(text);
         ASSERT_TRUE(value) << text;
-        ASSERT_EQ(std::bit_cast<std::uint64_t>(*value), std::bit_cast<std::uint64_t>(expected)) << text;
+        ASSERT_EQ(std::bit_cast<std::uint64_t>(*value), std::bit_cast<std::uint64_t>(expected))
+            << text;
     }
 }
 
