@@ -26,7 +26,8 @@ import time
 import tarnwick
 
 WORDS = ["alpha", "beta", "gamma", "delta", "north", "south", "river", "stone", "quick", "lazy"]
-CATEGORIES = ["red", "green", "blue", "cyan", "magenta", "yellow", "black", "white"]
+CATEGORIES = ["groceries", "electronics", "clothing", "furniture", "toys", "books", "garden",
+              "automotive"]
 
 
 def free_text(rng):
@@ -46,7 +47,7 @@ def make_text(rows, seed=7):
     rng = random.Random(seed)
     lines = ["id,key,category,score,count,day,note"]
     for i in range(rows):
-        count = "" if rng.random() < 0.05 else str(rng.randint(-5000, 100000))
+        count = "" if rng.random() < 0.05 else str(rng.randint(-100_000, 10_000_000))
         day = f"20{rng.randint(10, 24)}-{rng.randint(1, 12):02d}-{rng.randint(1, 28):02d}"
         lines.append(f"{i},key{rng.randint(0, 999):04d},{rng.choice(CATEGORIES)},"
                      f"{rng.random()!r},{count},{day},{free_text(rng)}")

@@ -72,6 +72,7 @@ PyTypeObject* frame_class_near(PyTypeObject* sibling) {
 
 }  // namespace tarnwick::api
 
-extern "C" PyMODINIT_FUNC PyInit_tarnwick() {
+// PyMODINIT_FUNC declares the function extern "C" and exported.
+PyMODINIT_FUNC PyInit_tarnwick() {
     return PyModuleDef_Init(&tarnwick::api::module_definition);
 }
