@@ -347,6 +347,13 @@ def model_column(cells):
     return "str", [None if (text, quoted) == (b"", False) else text.decode() for text, quoted in cells]
 
 
+def quoted_form(name):
+    """A name as messages show it, taken from a message that names it."""
+    with pytest.raises(ValueError) as caught:
+        tarnwick.Frame().ints(name)
+    return str(caught.value).removeprefix("no column ").removesuffix(" (the frame has none)")
+
+
 def model_read(text):
     data = text.encode()
     if data.startswith(b"\xef\xbb\xbf"):
@@ -363,8 +370,7 @@ def model_read(text):
     names = [text.decode() for text, _ in header]
     for i, name in enumerate(names):
         if name in names[:i]:
-            shown = name.replace("\\", "\\\\").replace('"', '\\"').replace("\n", "\\n").replace("\r", "\\r")
-            return f'the frame has a column "{shown}" already'
+            return f"the frame has a column {quoted_form(name)} already"
     return [(name, *model_column([fields[i] for _, fields in rows])) for i, name in enumerate(names)]
 
 

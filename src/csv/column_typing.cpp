@@ -41,6 +41,7 @@ public:
 
     // The i64 or f64 column, or nothing when the column is str.
     std::optional<ColumnValues> numbers() {
+        if (first_present_is_text()) return std::nullopt;
         Presence presence(rows_);
         PodVector<std::int64_t> ints(rows_);
         for (std::size_t c = 0, row = 0; c < spans_.chunk_count(); ++c) {
@@ -91,6 +92,21 @@ public:
 private:
     std::string_view view(FieldSpan span) const {
         return text_.substr(span.start, span.end - span.start);
+    }
+
+    // Whether the first field that is not missing makes the column str at
+    // once (quoted, or neither an integer nor a number): most str columns are
+    // settled so, without building arrays for the number phases.
+    bool first_present_is_text() const {
+        for (std::size_t c = 0; c < spans_.chunk_count(); ++c) {
+            for (FieldSpan span : spans_.chunk(c)) {
+                if (span.is_empty_unquoted()) continue;
+                if (span.quoted) return true;
+                std::string_view text = view(span);
+                return !parse_i64_text(text) && !is_f64_text(text);
+            }
+        }
+        return false;
     }
 
     // From the integers parsed before `stop`, then by the number test from it.
