@@ -21,9 +21,9 @@ namespace {
 constexpr std::size_t first_chunk_spans = 4;
 constexpr std::size_t chunk_growth = 8;
 constexpr std::size_t largest_chunk_spans = (std::size_t{6} << 20) / sizeof(FieldSpan);
-// After this many rows the columns reserve what the rest of the text will
-// likely need, judged by the bytes per row so far, so that a long column
-// soon takes chunks that huge pages serve instead of many small ones.
+// After this many rows the bytes per row so far tell how long the columns
+// will grow; a column the rest of the text will make long skips the middle
+// sizes and takes the largest chunks at once.
 constexpr std::uint64_t sample_rows = 1024;
 
 bool ends_unquoted_field(char c) { return c == ',' || c == '\n' || c == '\r'; }
@@ -202,18 +202,18 @@ private:
 
 }  // namespace
 
-void SpanColumn::add_chunk(std::size_t at_least) {
-    std::size_t previous = 0;
+std::size_t SpanColumn::next_chunk_spans() const {
+    std::size_t last = chunks_.empty() ? 0 : chunks_.back().size();
+    return std::clamp(last * chunk_growth, first_chunk_spans, largest_chunk_spans);
+}
+
+void SpanColumn::add_chunk(std::size_t spans) {
     if (!chunks_.empty()) {
         // The chunk closes at what it holds; its unused end is never read.
-        PodVector<FieldSpan>& last = chunks_.back();
-        previous = last_chunk_size();
-        last.resize_for_overwrite(previous);
-        full_size_ += previous;
+        std::size_t held = last_chunk_size();
+        chunks_.back().resize_for_overwrite(held);
+        full_size_ += held;
     }
-    std::size_t spans = previous == 0 ? first_chunk_spans
-                                      : std::min(previous * chunk_growth, largest_chunk_spans);
-    spans = std::max(spans, at_least);
     chunks_.reserve(chunks_.size() + 1);
     PodVector<FieldSpan> chunk(spans);
     next_ = chunk.data();
@@ -222,8 +222,11 @@ void SpanColumn::add_chunk(std::size_t at_least) {
 }
 
 void SpanColumn::reserve(std::size_t spans) {
-    spans = std::min(spans, largest_chunk_spans);
-    if (static_cast<std::size_t>(limit_ - next_) < spans) add_chunk(spans);
+    auto room = static_cast<std::size_t>(limit_ - next_);
+    // Nothing to do when the room left and the next chunk of the usual size
+    // hold them.
+    if (spans <= room + next_chunk_spans()) return;
+    add_chunk(std::min(spans, largest_chunk_spans));
 }
 
 void SpanColumn::release_chunk(std::size_t i) {

@@ -39,7 +39,7 @@ public:
     SpanColumn& operator=(SpanColumn&&) noexcept = default;
 
     void push_back(FieldSpan span) {
-        if (next_ == limit_) add_chunk(0);
+        if (next_ == limit_) add_chunk(next_chunk_spans());
         *next_++ = span;
     }
     // Expects `spans` more: makes the next chunk as large as that calls for.
@@ -57,7 +57,8 @@ private:
     std::size_t last_chunk_size() const {
         return chunks_.empty() ? 0 : static_cast<std::size_t>(next_ - chunks_.back().data());
     }
-    void add_chunk(std::size_t at_least);
+    std::size_t next_chunk_spans() const;
+    void add_chunk(std::size_t spans);
 
     std::vector<PodVector<FieldSpan>> chunks_;
     FieldSpan* next_ = nullptr;
