@@ -163,26 +163,41 @@ struct CellSource {
     }
 };
 
-// Enough room for the whole text in most frames, so the buffer rarely moves:
-// the longest number texts, each string once with its quotes, the separators.
-// Room reserved and never written costs address space only.
-std::size_t estimated_size(const Frame& frame) {
+// The average width of a number column's cells, from up to 64 rows spread
+// over the frame.
+double sampled_cell_width(const Frame& frame, const CellSource& cells) {
+    constexpr std::size_t samples = 64;
     std::size_t rows = frame.height();
-    std::size_t size = rows + 1;
-    for (const Column& column : frame.columns()) {
-        size += column.name.size() + 3 + rows;
-        const ColumnValues& values = *column.values;
-        switch (values.dtype()) {
-            case DType::i64: size += rows * max_i64_text; break;
-            case DType::f64: size += rows * max_f64_text; break;
-            case DType::str: {
-                std::size_t stored = std::max<std::size_t>(values.size(), 1);
-                size += values.byte_size() / stored * rows + values.byte_size() % stored + 2 * rows;
-                break;
-            }
+    std::size_t step = std::max<std::size_t>(rows / samples, 1);
+    PodVector<char> sample;
+    std::size_t taken = 0;
+    {
+        Output output(sample);
+        for (std::size_t row = 0; row < rows && taken < samples; row += step, ++taken) {
+            cells.write(output, frame.position(row));
         }
     }
-    return size;
+    return taken == 0 ? 0.0 : static_cast<double>(sample.size()) / static_cast<double>(taken);
+}
+
+// About the size of the whole text, so the buffer seldom moves, without
+// reserving much more than it needs: numbers by the width of a sample of
+// cells, strings by their average length, plus quotes and separators.
+std::size_t estimated_size(const Frame& frame, const std::vector<CellSource>& cells) {
+    std::size_t rows = frame.height();
+    double size = static_cast<double>(rows + 1);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const Column& column = frame.columns()[i];
+        size += static_cast<double>(column.name.size() + 3 + rows);
+        const ColumnValues& values = *column.values;
+        if (values.dtype() == DType::str) {
+            double stored = static_cast<double>(std::max<std::size_t>(values.size(), 1));
+            size += (static_cast<double>(values.byte_size()) / stored + 2) * static_cast<double>(rows);
+        } else {
+            size += sampled_cell_width(frame, cells[i]) * 1.1 * static_cast<double>(rows);
+        }
+    }
+    return static_cast<std::size_t>(size) + 64;
 }
 
 }  // namespace
@@ -193,11 +208,11 @@ void escape_field(PodVector<char>& out, std::string_view text) {
 }
 
 PodVector<char> to_csv(const Frame& frame) {
-    PodVector<char> buffer;
-    buffer.reserve(estimated_size(frame));
     std::vector<CellSource> cells;
     cells.reserve(frame.width());
     for (const Column& column : frame.columns()) cells.emplace_back(*column.values);
+    PodVector<char> buffer;
+    buffer.reserve(estimated_size(frame, cells));
     {
         Output output(buffer);
         write_header(output, frame);
