@@ -20,3 +20,14 @@ try:
     frame.floats("year")
 except ValueError as error:
     print("refused:", error)
+
+print(frame)
+text = frame.to_csv()
+print(text, end="")
+again = tarnwick.read_csv(text)
+print("read back:", again.describe(), again.floats("rain_mm") == frame.floats("rain_mm"))
+
+try:
+    tarnwick.read_csv('city,year\n"Oslo" ,2021\n')
+except ValueError as error:
+    print("refused:", error)

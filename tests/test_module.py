@@ -35,6 +35,8 @@ FRAME_METHODS = [
     ("floats", "($self, name)"),
     ("ints", "($self, name)"),
     ("strings", "($self, name)"),
+    ("to_csv", "($self)"),
+    ("describe", "($self)"),
     ("free", "($self)"),
 ]
 
@@ -52,9 +54,20 @@ GROUPED_METHODS = [
 
 def test_namespace_is_exactly_the_public_names():
     public = {name for name in vars(tarnwick) if not name.startswith("__")}
+    assert tarnwick.__all__ == ["read_csv", "Frame", "Grouped"]
     assert public == set(tarnwick.__all__)
     assert tarnwick.__doc__ == ""
     assert not hasattr(tarnwick, "PanicException")
+
+
+def test_read_csv_is_a_module_function():
+    fn = tarnwick.read_csv
+    assert type(fn).__name__ == "builtin_function_or_method"
+    assert fn.__name__ == fn.__qualname__ == "read_csv"
+    assert fn.__module__ == "tarnwick"
+    assert fn.__self__ is tarnwick
+    assert fn.__doc__ is None and fn.__text_signature__ == "(text)"
+    assert list(inspect.signature(fn).parameters) == ["text"]
 
 
 def test_frame_class_presentation():

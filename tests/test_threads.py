@@ -21,7 +21,10 @@ def run_in_thread(fn):
         try:
             outcome["value"] = fn()
         except BaseException as error:  # PanicException is not an Exception
-            outcome["error"] = error
+            # Without its traceback: that would hold this function's frame, and
+            # through `fn` the test's objects, in a cycle that the collector
+            # may free on another thread, which a Frame reports as a foreign drop.
+            outcome["error"] = error.with_traceback(None)
 
     thread = threading.Thread(target=body)
     thread.start()

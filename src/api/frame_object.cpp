@@ -53,6 +53,8 @@ PyMethodDef frame_methods[] = {
     METHOD(floats, fast, "floats($self, name)\n--\n\n"),
     METHOD(ints, fast, "ints($self, name)\n--\n\n"),
     METHOD(strings, fast, "strings($self, name)\n--\n\n"),
+    METHOD(to_csv, METH_NOARGS, "to_csv($self)\n--\n\n"),
+    METHOD(describe, METH_NOARGS, "describe($self)\n--\n\n"),
     METHOD(free, METH_NOARGS,
            "free($self)\n--\n\nNothing under CPython, which frees the object itself; in a page, "
            "the instance goes back to the library."),
@@ -65,6 +67,8 @@ PyType_Slot frame_slots[] = {
     {Py_tp_doc, const_cast<char*>("Frame()\n--\n\nA table: named columns of one length.")},
     {Py_tp_new, reinterpret_cast<void*>(frame_new)},
     {Py_tp_dealloc, reinterpret_cast<void*>(frame_dealloc)},
+    {Py_tp_repr, reinterpret_cast<void*>(frame_repr)},
+    {Py_tp_str, reinterpret_cast<void*>(frame_repr)},
     {Py_tp_methods, frame_methods},
     {0, nullptr},
 };

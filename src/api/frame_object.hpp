@@ -68,4 +68,10 @@ TARNWICK_FAST_METHOD(frame_where_in);
 // frame_group.cpp
 TARNWICK_FAST_METHOD(frame_group);
 
+// frame_text.cpp
+TARNWICK_PLAIN_METHOD(frame_to_csv);
+TARNWICK_PLAIN_METHOD(frame_describe);
+// The repr and str slots.
+PyObject* frame_repr(PyObject* self);
+
 }  // namespace tarnwick::api

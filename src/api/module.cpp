@@ -7,6 +7,7 @@
 #include "api/errors.hpp"
 #include "api/frame_object.hpp"
 #include "api/grouped_object.hpp"
+#include "api/read_csv.hpp"
 
 namespace tarnwick::api {
 
@@ -35,6 +36,7 @@ int exec_module(PyObject* module) {
         if (name) PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of 'module'", name.get());
         return -1;
     }
+    if (!add_to_module(module, "read_csv", make_read_csv_function(module))) return -1;
     if (!add_to_module(module, "Frame", make_frame_class(module))) return -1;
     if (!add_to_module(module, "Grouped", make_grouped_class(module))) return -1;
     return 0;
@@ -90,6 +92,7 @@ PyTypeObject* grouped_class_near(PyTypeObject* sibling) {
 
 }  // namespace tarnwick::api
 
-extern "C" PyMODINIT_FUNC PyInit_tarnwick() {
+// PyMODINIT_FUNC declares the function extern "C" and exported.
+PyMODINIT_FUNC PyInit_tarnwick() {
     return PyModuleDef_Init(&tarnwick::api::module_definition);
 }

@@ -41,7 +41,7 @@ inline bool read_date(const char* p, Date& date) {
     constexpr std::uint64_t hyphen_lanes = 0xff0000ff00000000ULL;  // bytes 4 and 7
     constexpr std::uint64_t hyphens = 0x2d00002d00000000ULL;
     constexpr std::uint64_t digit_lanes = ~hyphen_lanes;
-    bool shape = ((head & hyphen_lanes) == hyphens) & all_digits(head, digit_lanes) &
+    bool shape = ((head & hyphen_lanes) == hyphens) && all_digits(head, digit_lanes) &&
                  all_digits(tail, 0xffff);
     if (!shape) return false;
     auto d = [&](int byte) { return static_cast<std::int32_t>((head >> (8 * byte)) & 0x0f); };

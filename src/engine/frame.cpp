@@ -24,6 +24,10 @@ std::string no_column_message(const Frame& frame, std::string_view name) {
     return message;
 }
 
+std::string column_exists_message(std::string_view name) {
+    return std::format("the frame has a column {} already", quoted(name));
+}
+
 Result<const Column*> find_column(const Frame& frame, std::string_view name) {
     for (const Column& column : frame.columns()) {
         if (column.name.size() == name.size() && column.name == name) return &column;
@@ -44,7 +48,7 @@ Result<void> add_column(Frame& frame, std::string_view name, ColumnValues values
     if (frame.selection_) materialize(frame);
     for (const Column& column : frame.columns_) {
         if (column.name == name) {
-            return frame_error(std::format("the frame has a column {} already", quoted(name)));
+            return frame_error(column_exists_message(name));
         }
     }
     if (!frame.columns_.empty() && values.size() != frame.height_) {

@@ -101,4 +101,7 @@ Frame take_rows(const Frame& frame, RowSelection selection);
 // The message for a name that no column has.
 std::string no_column_message(const Frame& frame, std::string_view name);
 
+// The message with which add_column refuses a name the frame has already.
+std::string column_exists_message(std::string_view name);
+
 }  // namespace tarnwick

@@ -1,0 +1,38 @@
+// Frame methods and slots that give the frame as text: to_csv, describe, and
+// the repr and str slots.
+#include <string_view>
+
+#include "api/frame_object.hpp"
+#include "csv/writer.hpp"
+#include "repr/frame_text.hpp"
+
+namespace tarnwick::api {
+
+namespace {
+
+PyObject* str_of(const char* bytes, std::size_t size) {
+    return PyUnicode_DecodeUTF8(bytes, static_cast<Py_ssize_t>(size), nullptr);
+}
+
+PyObject* text_of(PyObject* self) {
+    return frame_call<Use::shared>(self, [](Frame& frame) {
+        std::string text = frame_text(frame);
+        return str_of(text.data(), text.size());
+    });
+}
+
+}  // namespace
+
+TARNWICK_PLAIN_METHOD(frame_to_csv) {
+    return frame_call<Use::shared>(self, [](Frame& frame) {
+        PodVector<char> text = to_csv(frame);
+        // One pass: the decoder copies ASCII text straight into the new str.
+        return str_of(text.data(), text.size());
+    });
+}
+
+TARNWICK_PLAIN_METHOD(frame_describe) { return text_of(self); }
+
+PyObject* frame_repr(PyObject* self) { return text_of(self); }
+
+}  // namespace tarnwick::api

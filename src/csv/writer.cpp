@@ -1,0 +1,230 @@
+#include "csv/writer.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "csv/number_parse.hpp"
+#include "repr/number_text.hpp"
+#include "repr/unicode.hpp"
+
+namespace tarnwick {
+
+namespace {
+
+constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
+
+// Appends to a PodVector<char> through a raw pointer: room() makes sure of
+// the space, and the writer moves `out` past what it writes.
+class Output {
+public:
+    explicit Output(PodVector<char>& buffer)
+        : out(buffer.data() + buffer.size()),
+          buffer_(buffer),
+          limit_(buffer.data() + buffer.capacity()) {}
+    ~Output() { buffer_.resize_for_overwrite(static_cast<std::size_t>(out - buffer_.data())); }
+    Output(const Output&) = delete;
+    Output& operator=(const Output&) = delete;
+
+    void room(std::size_t bytes) {
+        if (static_cast<std::size_t>(limit_ - out) < bytes) grow(bytes);
+    }
+
+    char* out;
+
+private:
+    void grow(std::size_t bytes) {
+        std::size_t used = static_cast<std::size_t>(out - buffer_.data());
+        buffer_.resize_for_overwrite(used);
+        buffer_.reserve(std::max(used + bytes, buffer_.capacity() * 2));
+        out = buffer_.data() + used;
+        limit_ = buffer_.data() + buffer_.capacity();
+    }
+
+    PodVector<char>& buffer_;
+    char* limit_;
+};
+
+constexpr auto special_bytes = [] {
+    std::array<bool, 256> table{};
+    for (unsigned char c : {',', '"', '\n', '\r'}) table[c] = true;
+    return table;
+}();
+
+bool starts_with_white_space(std::string_view text) {
+    auto lead = static_cast<unsigned char>(text.front());
+    if (lead < 0x80) return lead == ' ' || (lead >= 0x09 && lead <= 0x0D);
+    // Only these lead bytes begin the non-ASCII white-space characters.
+    if (lead != 0xC2 && lead != 0xE1 && lead != 0xE2 && lead != 0xE3) return false;
+    return is_white_space(decode_utf8(text).code_point);
+}
+
+bool needs_quotes(std::string_view text) {
+    if (text.empty()) return true;
+    for (char c : text) {
+        if (special_bytes[static_cast<unsigned char>(c)]) return true;
+    }
+    return starts_with_white_space(text);
+}
+
+void write_quoted(Output& output, std::string_view text) {
+    output.room(2 * text.size() + 2);
+    char* out = output.out;
+    *out++ = '"';
+    for (char c : text) {
+        *out++ = c;
+        if (c == '"') *out++ = '"';
+    }
+    *out++ = '"';
+    output.out = out;
+}
+
+void write_plain(Output& output, std::string_view text) {
+    output.room(text.size());
+    if (!text.empty()) std::memcpy(output.out, text.data(), text.size());
+    output.out += text.size();
+}
+
+void write_escaped(Output& output, std::string_view text) {
+    if (needs_quotes(text)) {
+        write_quoted(output, text);
+    } else {
+        write_plain(output, text);
+    }
+}
+
+void put(Output& output, char c) {
+    output.room(1);
+    *output.out++ = c;
+}
+
+void write_header(Output& output, const Frame& frame) {
+    bool first = true;
+    for (const Column& column : frame.columns()) {
+        if (!first) put(output, ',');
+        // A name that starts the text with the byte-order mark would lose it to
+        // the reader, which drops a leading mark: quoted, the mark is content.
+        if (first && column.name.starts_with(byte_order_mark)) {
+            write_quoted(output, column.name);
+        } else {
+            write_escaped(output, column.name);
+        }
+        first = false;
+    }
+    put(output, '\n');
+}
+
+// One column's storage, read by position.
+struct CellSource {
+    DType dtype;
+    const std::uint8_t* presence;  // nullptr when nothing is missing
+    const std::int64_t* ints;
+    const double* floats;
+    const std::uint64_t* offsets;
+    const char* bytes;
+
+    explicit CellSource(const ColumnValues& values)
+        : dtype(values.dtype()),
+          presence(values.presence()),
+          ints(values.ints().data()),
+          floats(values.floats().data()),
+          offsets(values.offsets().data()),
+          bytes(values.bytes()) {}
+
+    void write(Output& output, std::size_t position) const {
+        if (presence != nullptr && presence[position] == 0) return;
+        switch (dtype) {
+            case DType::i64:
+                output.room(max_i64_text);
+                output.out = write_i64(output.out, ints[position]);
+                return;
+            case DType::f64:
+                output.room(max_f64_text);
+                output.out = write_f64(output.out, floats[position]);
+                return;
+            case DType::str: {
+                std::string_view text(bytes + offsets[position],
+                                      offsets[position + 1] - offsets[position]);
+                if (is_f64_text(text)) {
+                    // A number-looking text never holds a quote.
+                    output.room(text.size() + 2);
+                    char* out = output.out;
+                    *out++ = '"';
+                    std::memcpy(out, text.data(), text.size());
+                    out += text.size();
+                    *out++ = '"';
+                    output.out = out;
+                } else {
+                    write_escaped(output, text);
+                }
+                return;
+            }
+        }
+    }
+};
+
+// The average width of a number column's cells, from up to 64 rows spread
+// over the frame.
+double sampled_cell_width(const Frame& frame, const CellSource& cells) {
+    constexpr std::size_t samples = 64;
+    std::size_t rows = frame.height();
+    std::size_t step = std::max<std::size_t>(rows / samples, 1);
+    PodVector<char> sample;
+    std::size_t taken = 0;
+    {
+        Output output(sample);
+        for (std::size_t row = 0; row < rows && taken < samples; row += step, ++taken) {
+            cells.write(output, frame.position(row));
+        }
+    }
+    return taken == 0 ? 0.0 : static_cast<double>(sample.size()) / static_cast<double>(taken);
+}
+
+// About the size of the whole text, so the buffer seldom moves, without
+// reserving much more than it needs: numbers by the width of a sample of
+// cells, strings by their average length, plus quotes and separators.
+std::size_t estimated_size(const Frame& frame, const std::vector<CellSource>& cells) {
+    std::size_t rows = frame.height();
+    double size = static_cast<double>(rows + 1);
+    for (std::size_t i = 0; i < cells.size(); ++i) {
+        const Column& column = frame.columns()[i];
+        size += static_cast<double>(column.name.size() + 3 + rows);
+        const ColumnValues& values = *column.values;
+        if (values.dtype() == DType::str) {
+            double stored = static_cast<double>(std::max<std::size_t>(values.size(), 1));
+            size += (static_cast<double>(values.byte_size()) / stored + 2) * static_cast<double>(rows);
+        } else {
+            size += sampled_cell_width(frame, cells[i]) * 1.1 * static_cast<double>(rows);
+        }
+    }
+    return static_cast<std::size_t>(size) + 64;
+}
+
+}  // namespace
+
+void escape_field(PodVector<char>& out, std::string_view text) {
+    Output output(out);
+    write_escaped(output, text);
+}
+
+PodVector<char> to_csv(const Frame& frame) {
+    std::vector<CellSource> cells;
+    cells.reserve(frame.width());
+    for (const Column& column : frame.columns()) cells.emplace_back(*column.values);
+    PodVector<char> buffer;
+    buffer.reserve(estimated_size(frame, cells));
+    {
+        Output output(buffer);
+        write_header(output, frame);
+        frame.for_each_position([&](std::size_t, std::size_t position) {
+            for (std::size_t i = 0; i < cells.size(); ++i) {
+                if (i != 0) put(output, ',');
+                cells[i].write(output, position);
+            }
+            put(output, '\n');
+        });
+    }
+    return buffer;
+}
+
+}  // namespace tarnwick
