@@ -90,6 +90,19 @@ void dealloc_instance(PyObject* self, const char* type_path) {
     Py_DECREF(type);
 }
 
+// A new instance of `type` holding the result's value, or the failure raised.
+// `type` is asked for only on success.
+template <class Engine, class TypeOf>
+PyObject* wrap_or_raise(Result<Engine>&& result, TypeOf type_of) {
+    if (!result) {
+        raise_failure(result.error());
+        return nullptr;
+    }
+    PyTypeObject* type = type_of();
+    if (type == nullptr) return nullptr;
+    return wrap_instance(type, std::move(*result));
+}
+
 // None, or the failure raised.
 inline PyObject* none_or_raise(const Result<void>& result) {
     if (!result) {

@@ -21,14 +21,8 @@ TARNWICK_FAST_METHOD(frame_group) {
     return frame_call<Use::shared>(self, [&](Frame& frame) -> PyObject* {
         std::optional<std::vector<std::string>> names = to_text_list(slots[0], "names");
         if (!names) return nullptr;
-        Result<Grouped> grouped = group(frame, *names);
-        if (!grouped) {
-            raise_failure(grouped.error());
-            return nullptr;
-        }
-        PyTypeObject* grouped_class = grouped_class_near(Py_TYPE(self));
-        if (grouped_class == nullptr) return nullptr;
-        return wrap_instance(grouped_class, std::move(*grouped));
+        return wrap_or_raise(group(frame, *names),
+                             [self] { return grouped_class_near(Py_TYPE(self)); });
     });
 }
 

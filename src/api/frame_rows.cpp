@@ -22,11 +22,7 @@ constexpr std::array<const char*, 1> n_only{"n"};
 
 // A new Frame object of the receiver's class, or the failure raised.
 PyObject* frame_or_raise(PyObject* self, Result<Frame> result) {
-    if (!result) {
-        raise_failure(result.error());
-        return nullptr;
-    }
-    return wrap_frame(Py_TYPE(self), std::move(*result));
+    return wrap_or_raise(std::move(result), [self] { return Py_TYPE(self); });
 }
 
 PyObject* compare(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,

@@ -16,13 +16,7 @@ constexpr std::array<const char*, 1> name_only{"name"};
 
 // A new Frame object of the module's Frame class, or the failure raised.
 PyObject* frame_or_raise(PyObject* self, Result<Frame> result) {
-    if (!result) {
-        raise_failure(result.error());
-        return nullptr;
-    }
-    PyTypeObject* frame_class = frame_class_near(Py_TYPE(self));
-    if (frame_class == nullptr) return nullptr;
-    return wrap_frame(frame_class, std::move(*result));
+    return wrap_or_raise(std::move(result), [self] { return frame_class_near(Py_TYPE(self)); });
 }
 
 PyObject* reduce(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,

@@ -23,14 +23,7 @@ PyObject* read_csv_call(PyObject* module, PyObject* const* args, Py_ssize_t narg
         // The str's own UTF-8 form: no copy at all for an ASCII str.
         std::optional<std::string_view> text = to_text(slots[0], "text");
         if (!text) return nullptr;
-        PyTypeObject* frame_class = frame_class_of(module);
-        if (frame_class == nullptr) return nullptr;
-        Result<Frame> frame = read_csv(*text);
-        if (!frame) {
-            raise_failure(frame.error());
-            return nullptr;
-        }
-        return wrap_frame(frame_class, std::move(*frame));
+        return wrap_or_raise(read_csv(*text), [module] { return frame_class_of(module); });
     });
 }
 
