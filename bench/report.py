@@ -37,27 +37,46 @@ def table(results):
 
 
 def chart(results, path, machine):
+    """For each task, how many times faster tarnwick is than each peer (log
+    scale; a bar left of 1 means the peer is faster)."""
     import matplotlib
 
     matplotlib.use("Agg")
     import matplotlib.pyplot as plt
+    from matplotlib.ticker import FixedLocator, FuncFormatter, NullLocator
 
-    rows = [(f"{e['task']} ({e['rows']:,})", fastest_peer(e) / e["systems"]["tarnwick"]["seconds"])
-            for e in results if "tarnwick" in e.get("systems", {}) and fastest_peer(e)]
-    if not rows:
+    entries = [e for e in results if "tarnwick" in e.get("systems", {})]
+    if not entries:
         return
-    labels, speedups = zip(*reversed(rows))
-    fig, ax = plt.subplots(figsize=(9, 0.45 * len(rows) + 1.6))
-    colors = ["#2a7" if s >= 1 else "#c53" for s in speedups]
-    ax.barh(labels, speedups, color=colors)
+    peers = [p for p in PEERS if any(p in e["systems"] for e in entries)]
+    colors = {"pandas": "#4c72b0", "pyarrow-1t": "#dd8452", "pyarrow": "#55a868"}
+    height = 0.8 / max(1, len(peers))
+    fig, ax = plt.subplots(figsize=(10, 0.55 * len(entries) * max(1, len(peers)) / 2 + 1.8))
+    labels = []
+    for row, entry in enumerate(reversed(entries)):
+        ours = entry["systems"]["tarnwick"]["seconds"]
+        labels.append(f"{entry['task']} ({entry['rows']:,} rows)")
+        for k, peer in enumerate(peers):
+            v = entry["systems"].get(peer)
+            if v is None or not v["agrees"]:
+                continue
+            speedup = v["seconds"] / ours
+            y = row + (k - (len(peers) - 1) / 2) * height
+            ax.barh(y, speedup, height=height, color=colors[peer], label=peer if row == 0 else None)
+            ax.text(speedup, y, f" {speedup:.1f}x", va="center", fontsize=7)
+    ax.set_yticks(range(len(labels)), labels)
     ax.axvline(1.0, color="black", linewidth=0.8)
     ax.set_xscale("log")
-    ax.set_xlabel("fastest peer's time / tarnwick's time (right of 1: tarnwick is faster)")
-    for y, s in enumerate(speedups):
-        ax.text(s, y, f" {s:.2f}x", va="center", fontsize=8)
-    versions = ", ".join(f"{k} {machine[k]}" for k in ("python", "pandas", "pyarrow") if k in machine)
-    ax.set_title(f"tarnwick against pandas and pyarrow, single-threaded and all threads\n"
-                 f"{machine.get('cpu', '')}, {machine.get('cores')} cores, {versions}, {machine['date']}",
-                 fontsize=9)
+    ticks = [t for t in (0.25, 0.5, 1, 2, 5, 10, 20, 50, 100, 200, 500) if t]
+    ax.xaxis.set_major_locator(FixedLocator(ticks))
+    ax.xaxis.set_minor_locator(NullLocator())
+    ax.xaxis.set_major_formatter(FuncFormatter(lambda v, _: f"{v:g}x"))
+    ax.set_xlabel("peer's time / tarnwick's time (right of 1: tarnwick is faster)")
+    ax.legend(loc="upper left", bbox_to_anchor=(1.0, 1.0), fontsize=8)
+    versions = ", ".join(f"{k} {machine[k]}" for k in ("python", "numpy", "pandas", "pyarrow")
+                         if k in machine)
+    ax.set_title(f"tarnwick (one thread) against pandas and pyarrow (one thread, all threads)\n"
+                 f"{machine.get('cpu', '')}, {machine.get('cores')} cores, {versions}, "
+                 f"{machine['date']}", fontsize=9)
     fig.tight_layout()
     fig.savefig(path, dpi=110)
