@@ -11,7 +11,7 @@ import pytest
 import tarnwick
 from tarnwick import Frame
 
-from conftest import frame_of
+from conftest import frame_of, snapshot
 
 
 def run_in_thread(fn):
@@ -120,15 +120,16 @@ def test_panic_exception_escapes_except_exception():
 
 
 class CallsBack:
-    """A sequence whose iteration calls back into a frame."""
+    """A sequence whose iteration first calls back into a frame."""
 
-    def __init__(self, frame, action):
+    def __init__(self, frame, action, items=(1,)):
         self.frame = frame
         self.action = action
+        self.items = list(items)
         self.inner = None
 
     def __len__(self):
-        return 1
+        return len(self.items)
 
     def __getitem__(self, i):
         raise AssertionError("iterated through __iter__, not __getitem__")
@@ -139,67 +140,125 @@ class CallsBack:
         except RuntimeError as error:
             self.inner = error
             raise
-        return iter([1])
+        return iter(self.items)
 
 
-def test_a_shared_call_inside_an_exclusive_use_is_refused():
-    f = frame_of(a=[1])
-    values = CallsBack(f, lambda frame: frame.height())
+# Every method that converts a sequence, with items it accepts; the adding
+# methods take the frame for exclusive use, the others for shared use.
+SEQUENCE_METHODS = {
+    "add_ints": (lambda f, v: f.add_ints("b", v), [1], "values"),
+    "add_floats": (lambda f, v: f.add_floats("b", v), [1.5], "values"),
+    "add_strings": (lambda f, v: f.add_strings("b", v), ["x"], "values"),
+    "where_in": (lambda f, v: f.where_in("s", v), ["x"], "values"),
+    "where_among": (lambda f, v: f.where_among("a", v), [1.0], "values"),
+    "select": (lambda f, v: f.select(v), ["s"], "names"),
+    "group": (lambda f, v: f.group(v), ["s"], "names"),
+}
+ADDING = ["add_ints", "add_floats", "add_strings"]
+
+
+@pytest.mark.parametrize("method", ADDING)
+def test_a_shared_call_inside_an_exclusive_use_is_refused(method):
+    call, items, parameter = SEQUENCE_METHODS[method]
+    f = frame_of(a=[1], s=["x"])
+    before = snapshot(f)
+    values = CallsBack(f, lambda frame: frame.height(), items)
     with pytest.raises(RuntimeError) as caught:
-        f.add_ints("b", values)
+        call(f, values)
     assert str(caught.value) == "Already mutably borrowed"
-    assert caught.value.__notes__ == ["while processing 'values'"]
-    assert f.names() == ["a"] and f.height() == 1  # the use was given back
+    assert caught.value.__notes__ == [f"while processing '{parameter}'"]
+    assert snapshot(f) == before  # and the use was given back
 
 
-def test_an_exclusive_call_inside_an_exclusive_use_is_refused():
-    f = frame_of(a=[1])
-    values = CallsBack(f, lambda frame: frame.add_ints("c", [1]))
+@pytest.mark.parametrize("method", SEQUENCE_METHODS)
+def test_adding_to_the_frame_while_its_sequence_is_converted_is_refused(method):
+    call, items, parameter = SEQUENCE_METHODS[method]
+    f = frame_of(a=[1], s=["x"])
+    before = snapshot(f)
+    values = CallsBack(f, lambda frame: frame.add_ints("c", [1]), items)
     with pytest.raises(RuntimeError) as caught:
-        f.add_ints("b", values)
+        call(f, values)
+    assert caught.value is values.inner
     assert caught.value.args == ("Already borrowed",)
-    assert f.names() == ["a"]
+    assert caught.value.__notes__ == [f"while processing '{parameter}'"]
+    assert snapshot(f) == before
+    f.add_ints("c", [2])  # the use was given back
+    assert f.ints("c") == [2]
 
 
-def test_many_threads_each_with_their_own_frames():
-    results = {}
-
-    def work(i):
-        f = frame_of(n=list(range(i, i + 1000)), s=[str(k) for k in range(1000)])
-        results[i] = (f.height(), sum(f.ints("n")), f.strings("s")[-1])
-
-    threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
-    for t in threads:
-        t.start()
-    for t in threads:
-        t.join()
-    assert results == {i: (1000, sum(range(i, i + 1000)), "999") for i in range(8)}
+@pytest.mark.parametrize("method", sorted(set(SEQUENCE_METHODS) - set(ADDING)))
+def test_reading_the_frame_while_its_sequence_is_converted_is_allowed(method):
+    call, items, _ = SEQUENCE_METHODS[method]
+    f = frame_of(a=[1], s=["x"])
+    values = CallsBack(f, lambda frame: (frame.height(), frame.where_in("s", ["x"]).height()), items)
+    result = call(f, values)
+    assert values.inner == (1, 1)
+    assert result is not None and snapshot(f) == snapshot(frame_of(a=[1], s=["x"]))
 
 
-def test_a_panic_raised_in_python_code_is_not_a_conversion_failure(capsys):
+def panicking_argument(hook, touch):
+    """An argument whose `hook` runs `touch`, which raises PanicException."""
+
+    class Item:
+        def __index__(self):
+            touch()
+            return 0
+
+        def __float__(self):
+            touch()
+            return 0.0
+
+    class Sequence:
+        def __len__(self):
+            if hook == "__len__":
+                touch()
+            return 1
+
+        def __getitem__(self, i):
+            if i > 0:
+                raise IndexError(i)
+            return 1
+
+        def __iter__(self):
+            if hook == "__iter__":
+                touch()
+            return iter([1])
+
+    if hook in ("__index__", "__float__"):
+        return [Item()] if hook == "__index__" else Item()
+    return Sequence()
+
+
+@pytest.mark.parametrize("hook,call", [
+    ("__index__", lambda f, argument: f.add_ints("a", argument)),
+    ("__len__", lambda f, argument: f.add_ints("a", argument)),
+    ("__iter__", lambda f, argument: f.add_floats("a", argument)),
+    ("__len__", lambda f, argument: f.where_among("n", argument)),
+    ("__float__", lambda f, argument: f.where_gt("n", argument)),
+], ids=["item __index__", "__len__", "__iter__", "__len__ of a shared call", "__float__"])
+def test_a_panic_raised_in_python_code_is_not_a_conversion_failure(hook, call, capsys):
     foreign = run_in_thread(lambda: frame_of(a=[1]))["value"]
     raised = {}
 
-    class Touches:
-        def __index__(self):
-            try:
-                foreign.height()
-            except BaseException as error:
-                raised["inner"] = error
-                raise
-            return 0
+    def touch():
+        try:
+            foreign.height()
+        except BaseException as error:
+            raised["inner"] = error.with_traceback(None)
+            raise
 
-    f = Frame()
+    f = frame_of(n=[1, 2])
+    before = snapshot(f)
     with pytest.raises(BaseException) as caught:
-        f.add_ints("a", [Touches()])
+        call(f, panicking_argument(hook, touch))
     outer, inner = caught.value, raised["inner"]
     assert type(outer) is type(inner) and type(outer).__name__ == "PanicException"
     assert outer is not inner
     assert str(outer) == str(inner)
     assert not getattr(outer, "__notes__", None)
     err = capsys.readouterr().err
-    assert "Traceback" in err and "__index__" in err
-    assert f.width() == 0
+    assert "Traceback" in err and hook in err
+    assert snapshot(f) == before
     # Its owner thread is gone, so it can never be freed: keep it for the life
     # of the test process rather than report its drop.
     OUTLIVING_THEIR_THREADS.append(foreign)
