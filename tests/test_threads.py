@@ -1,7 +1,11 @@
 """Objects belong to the thread that made them; uses of one object by
 re-entrant calls follow the borrow rules."""
 import atexit
+import contextlib
+import functools
 import gc
+import queue
+import random
 import re
 import sys
 import threading
@@ -262,6 +266,195 @@ def test_a_panic_raised_in_python_code_is_not_a_conversion_failure(hook, call, c
     # Its owner thread is gone, so it can never be freed: keep it for the life
     # of the test process rather than report its drop.
     OUTLIVING_THEIR_THREADS.append(foreign)
+
+
+# --- Under load: many threads, each with its own frames ---------------------
+
+THREADS = 8
+ROUNDS = 30
+PANIC_MESSAGE = re.compile(
+    r"assertion `left == right` failed: tarnwick::api::(Frame|Grouped) is unsendable, "
+    r"but sent to another thread\n  left: ThreadId\((\d+)\)\n right: ThreadId\((\d+)\)")
+
+
+@contextlib.contextmanager
+def busy_threads():
+    """Threads switch often, and the collector stays off: a cycle that holds a
+    frame, left over by an earlier test, would otherwise be freed on whatever
+    thread the collector happens to run, which a frame reports as a foreign
+    drop."""
+    gc.collect()
+    gc.disable()
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(1e-5)
+    try:
+        yield
+    finally:
+        sys.setswitchinterval(interval)
+        gc.enable()
+
+
+def run_together(*bodies):
+    threads = [threading.Thread(target=body) for body in bodies]
+    with busy_threads():
+        for t in threads:
+            t.start()
+        for t in threads:
+            t.join()
+
+
+def rows_of(seed, n):
+    rng = random.Random(seed)
+    return ([rng.randrange(-5, 15) for _ in range(n)],
+            [rng.uniform(-50, 50) for _ in range(n)],
+            [f"s{rng.randrange(30)}" for _ in range(n)])
+
+
+def checked_round(seed):
+    """Builds, filters, sorts, groups, writes and reads a frame, each result
+    checked against the same computation in plain Python."""
+    ks, xs, ss = rows_of(seed, 1500)
+    f = Frame()
+    f.add_ints("k", ks)
+    f.add_floats("x", xs)
+    f.add_strings("s", ss)
+    rows = list(zip(ks, xs, ss))
+
+    kept = [r for r in rows if r[1] > 0]
+    g = f.where_gt("x", 0.0)
+    assert g.floats("x") == [x for _, x, _ in kept]
+    ordered = sorted(kept, key=lambda r: -r[0])  # stable, like sort
+    h = g.sort("k", True)
+    assert h.ints("k") == [k for k, _, _ in ordered] and h.strings("s") == [s for *_, s in ordered]
+    chosen = {"s1", "s2", "s3"}
+    assert f.where_in("s", sorted(chosen)).ints("k") == [k for k, _, s in rows if s in chosen]
+
+    groups = {}
+    for k, x, s in kept:
+        groups.setdefault(s, []).append((k, x))
+    grouped = g.group(["s"])
+    assert grouped.groups() == len(groups)
+    sums = grouped.sum("k")
+    assert sums.strings("s") == list(groups) and sums.ints("k") == [sum(k for k, _ in v) for v in groups.values()]
+    assert grouped.max("x").floats("x") == [max(x for _, x in v) for v in groups.values()]
+    assert grouped.count().ints("count") == [len(v) for v in groups.values()]
+
+    back = tarnwick.read_csv(h.select(["s", "x", "k"]).to_csv())
+    assert back.dtypes() == ["str", "f64", "i64"]
+    assert (back.strings("s"), back.floats("x"), back.ints("k")) == (
+        h.strings("s"), h.floats("x"), h.ints("k"))
+    return f, h, grouped
+
+
+def refused_here(target, call):
+    """Calls `call(target)` on an object of another thread: the owner check
+    refuses it. Returns the two thread numbers of the message."""
+    try:
+        call(target)
+    except BaseException as error:
+        assert type(error).__name__ == "PanicException", repr(error)
+        match = PANIC_MESSAGE.fullmatch(str(error))
+        assert match, str(error)
+        return int(match.group(2)), int(match.group(3))
+    raise AssertionError("a call from another thread went through")
+
+
+FOREIGN_CALLS = [
+    lambda f: f.height(),
+    lambda f: f.where_gt("x", 0.0),
+    lambda f: f.add_ints("stolen", [0]),
+    lambda f: f.to_csv(),
+    lambda f: f.group(["s"]),
+    lambda f: repr(f),
+]
+
+
+def call_neighbour(objects, round_):
+    target = objects[round_ % len(objects)]
+    if type(target) is Frame:
+        return refused_here(target, FOREIGN_CALLS[round_ % len(FOREIGN_CALLS)])
+    return refused_here(target, lambda g: g.count())
+
+
+def test_many_threads_each_with_their_own_frames(capsys):
+    """Eight threads work on their own frames at once; each also calls into
+    the frames and groupings of its neighbour, which must refuse it."""
+    published = [None] * THREADS
+    locks = [threading.Lock() for _ in range(THREADS)]
+    failures = []
+    refusals = []
+    start = threading.Barrier(THREADS)
+
+    def work(i):
+        try:
+            start.wait()
+            for round_ in range(ROUNDS):
+                f, h, grouped = checked_round(1000 * i + round_)
+                with locks[i]:
+                    published[i] = (f, h, grouped)
+                neighbour = (i + 1) % THREADS
+                with locks[neighbour]:
+                    # Under the lock, so that only their owner ever drops them.
+                    if published[neighbour] is not None:
+                        refusals.append(call_neighbour(published[neighbour], round_))
+                f.add_ints("mine", list(range(f.height())))  # still its owner's
+            with locks[i]:
+                published[i] = None
+        except BaseException as error:
+            failures.append(error.with_traceback(None))
+
+    run_together(*(functools.partial(work, i) for i in range(THREADS)))
+    assert failures == []
+    assert len(refusals) > THREADS * ROUNDS // 2
+    assert all(caller != owner for caller, owner in refusals)
+    capsys.readouterr()  # the refusals' reports on standard error
+
+
+def test_a_frame_dropped_on_another_thread_never_frees_shared_storage():
+    """Thread A keeps deriving frames from one storage and dropping them while
+    thread B drops others derived from it: B's drops must leave the storage
+    alone (they are leaked and reported), so A's data stays intact. Under the
+    sanitized build a free on B would show as a use after free on A."""
+    handed = queue.Queue()
+    reports = []
+    outcome = {}
+    n = 50_000
+
+    def owner():
+        try:
+            ks, xs, ss = rows_of(7, n)
+            f = frame_of(k=ks, x=xs, s=ss)
+            expected = (f.ints("k"), f.floats("x"), f.strings("s"))
+            for round_ in range(300):
+                derived = [f.where_gt("x", 0.0), f.sort("k", round_ % 2 == 0),
+                           f.head(n - round_), f.select(["s"]), f.group(["k"])]
+                handed.put(derived[round_ % len(derived)])
+                derived.clear()  # the handed one's last reference is now the queue's
+                again = f.tail(n - round_).where_lt("x", 10.0)
+                assert again.height() == sum(1 for x in xs[round_:] if x < 10.0)
+                del again
+            outcome["intact"] = (f.ints("k"), f.floats("x"), f.strings("s")) == expected
+            outcome["derived"] = f.sort("x", False).floats("x") == sorted(xs)
+        except BaseException as error:
+            outcome["error"] = error.with_traceback(None)
+        finally:
+            handed.put(None)
+
+    def dropper():
+        while handed.get() is not None:
+            pass  # the object got from the queue is dropped here, on this thread
+
+    old_hook = sys.unraisablehook
+    sys.unraisablehook = reports.append
+    try:
+        run_together(owner, dropper)
+    finally:
+        sys.unraisablehook = old_hook
+    assert outcome == {"intact": True, "derived": True}
+    assert len(reports) == 300
+    assert {str(r.exc_value) for r in reports} == {
+        f"tarnwick::api::{kind} is unsendable, but is being dropped on another thread"
+        for kind in ("Frame", "Grouped")}
 
 
 OUTLIVING_THEIR_THREADS = []
