@@ -250,12 +250,19 @@ class BreaksMidway(Lying):
         return self.items[i]
 
 
+class IteratorBreaksMidway(Lying):
+    def __iter__(self):
+        yield from self.items[:2]
+        raise KeyError("midway")
+
+
+@pytest.mark.parametrize("protocol", [BreaksMidway, IteratorBreaksMidway])
 @pytest.mark.parametrize("method", SEQUENCE_CALLS)
-def test_iteration_failure_midway_leaves_the_frame_unchanged(method):
+def test_iteration_failure_midway_leaves_the_frame_unchanged(method, protocol):
     call, items, _ = SEQUENCE_CALLS[method]
     f = sequence_frame()
     before = snapshot(f)
-    error = conversion_error(lambda: call(f, BreaksMidway(items, 3)))
+    error = conversion_error(lambda: call(f, protocol(items, 3)))
     assert type(error) is KeyError and len(error.__notes__) == 1
     assert error.__notes__[0] in ("while processing 'values'", "while processing 'names'")
     assert snapshot(f) == before
