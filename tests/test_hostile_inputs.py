@@ -1,7 +1,8 @@
-"""CSV texts of pathological shape and content: each is read, or refused with
-its message, in time linear in its size.
+"""Inputs of pathological shape and content: CSV texts, each read or refused
+with its message, and strings that defeat a cheap hash, each in time linear
+in its size.
 
-Each shape runs in its own process, with a timeout that only a reader
+Each CSV shape runs in its own process, with a timeout that only a reader
 super-linear in the text's size would exceed, and compares the CPU time of
 reading it at two sizes: doubling the size may not quadruple the time."""
 import json
@@ -13,7 +14,7 @@ import time
 
 import pytest
 
-from tarnwick import read_csv
+from tarnwick import Frame, read_csv
 
 from test_read_csv import model_read, table
 
@@ -83,22 +84,28 @@ EXPECTED = {
 }
 
 
-def cpu_time_of_reading(text):
-    """The least CPU time of a few reads, each repeated to at least 50 ms."""
+def cpu_time_of(call):
+    """The least CPU time of a few calls, each repeated to at least 50 ms."""
     best = float("inf")
     for _ in range(3):
         repeats, start = 0, time.process_time()
         while True:
-            try:
-                read_csv(text)
-            except ValueError:
-                pass
+            call()
             repeats += 1
             spent = time.process_time() - start
             if spent >= 0.05:
                 break
         best = min(best, spent / repeats)
     return best
+
+
+def cpu_time_of_reading(text):
+    def read():
+        try:
+            read_csv(text)
+        except ValueError:
+            pass
+    return cpu_time_of(read)
 
 
 def run_shape(name):
@@ -114,7 +121,7 @@ def run_shape(name):
 @pytest.mark.parametrize("name", SHAPES)
 def test_pathological_shapes_are_read_in_linear_time(name):
     here = os.path.dirname(__file__)
-    code = f"import sys; sys.path.insert(0, {here!r}); import test_hostile_csv as t; t.run_shape({name!r})"
+    code = f"import sys; sys.path.insert(0, {here!r}); import test_hostile_inputs as t; t.run_shape({name!r})"
     # Memory once touched stays with the process (no blocks mapped on their
     # own, no trimming of the heap), so that repeated reads measure the
     # reader's work: the kernel's cost of first touches varies by an order of
@@ -178,3 +185,31 @@ def test_random_text_agrees_with_the_model():
     rng = random.Random(20240229)
     for _ in range(3000):
         agrees_with_the_model(random_text(rng))
+
+
+# --- Strings alike at both ends ---------------------------------------------
+
+def paths(first, count):
+    """Texts of one length that share their first and last eight bytes."""
+    return [f"/data/user/{i:08d}/profile.json" for i in range(first, first + count)]
+
+
+@pytest.mark.parametrize("keys", ["where_in", "group"])
+def test_strings_alike_at_both_ends_take_linear_time(keys):
+    def work(n):
+        frame = Frame()
+        frame.add_strings("p", paths(0, 2 * n) * 5)
+        if keys == "where_in":
+            values = paths(0, n)
+            return frame, lambda: frame.where_in("p", values)
+        return frame, lambda: frame.group(["p"])
+
+    small, call_small = work(5_000)
+    large, call_large = work(10_000)
+    if keys == "where_in":
+        assert call_small().height() == 25_000 and call_large().height() == 50_000
+    else:
+        assert call_small().groups() == 10_000 and call_large().groups() == 20_000
+    if not SANITIZED:
+        ratio = cpu_time_of(call_large) / cpu_time_of(call_small)
+        assert ratio < 4, ratio
