@@ -203,7 +203,8 @@ def test_conversion_stops_at_the_first_failing_item():
 SEQUENCE_CALLS = {
     "add_ints": (lambda f, v: f.add_ints("b", v), [0, 10, 20], lambda f, r: f.ints("b")),
     "add_floats": (lambda f, v: f.add_floats("b", v), [0.5, 1.5, 2.5], lambda f, r: f.floats("b")),
-    "add_strings": (lambda f, v: f.add_strings("b", v), ["x", "", "z"], lambda f, r: f.strings("b")),
+    "add_strings": (lambda f, v: f.add_strings("b", v), ["x", "", "z"],
+                    lambda f, r: f.strings("b")),
     "where_in": (lambda f, v: f.where_in("s", v), ["x", "q", "z"], lambda f, r: snapshot(r)),
     "where_among": (lambda f, v: f.where_among("a", v), [1.0, 3.0, 9.0], lambda f, r: snapshot(r)),
     "select": (lambda f, v: f.select(v), ["s", "a", "x"], lambda f, r: snapshot(r)),

@@ -53,7 +53,8 @@ def outcome(text):
         return str(error)
     names = frame.names()
     summary = {"height": frame.height(), "width": frame.width(),
-               "last name": names[-1][:20] + f"...{len(names[-1])}", "dtypes": sorted(set(frame.dtypes()))}
+               "last name": names[-1][:20] + f"...{len(names[-1])}",
+               "dtypes": sorted(set(frame.dtypes()))}
     if frame.height():
         last = frame.select([names[-1]])
         values = last.ints(names[-1]) if frame.dtypes()[-1] == "i64" else last.strings(names[-1])
@@ -121,7 +122,8 @@ def run_shape(name):
 @pytest.mark.parametrize("name", SHAPES)
 def test_pathological_shapes_are_read_in_linear_time(name):
     here = os.path.dirname(__file__)
-    code = f"import sys; sys.path.insert(0, {here!r}); import test_hostile_inputs as t; t.run_shape({name!r})"
+    code = (f"import sys; sys.path.insert(0, {here!r}); import test_hostile_inputs as t; "
+            f"t.run_shape({name!r})")
     # Memory once touched stays with the process (no blocks mapped on their
     # own, no trimming of the heap), so that repeated reads measure the
     # reader's work: the kernel's cost of first touches varies by an order of

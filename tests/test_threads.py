@@ -194,7 +194,8 @@ def test_adding_to_the_frame_while_its_sequence_is_converted_is_refused(method):
 def test_reading_the_frame_while_its_sequence_is_converted_is_allowed(method):
     call, items, _ = SEQUENCE_METHODS[method]
     f = frame_of(a=[1], s=["x"])
-    values = CallsBack(f, lambda frame: (frame.height(), frame.where_in("s", ["x"]).height()), items)
+    values = CallsBack(f, lambda frame: (frame.height(), frame.where_in("s", ["x"]).height()),
+                       items)
     result = call(f, values)
     assert values.inner == (1, 1)
     assert result is not None and snapshot(f) == snapshot(frame_of(a=[1], s=["x"]))
@@ -335,7 +336,8 @@ def checked_round(seed):
     grouped = g.group(["s"])
     assert grouped.groups() == len(groups)
     sums = grouped.sum("k")
-    assert sums.strings("s") == list(groups) and sums.ints("k") == [sum(k for k, _ in v) for v in groups.values()]
+    assert sums.strings("s") == list(groups)
+    assert sums.ints("k") == [sum(k for k, _ in v) for v in groups.values()]
     assert grouped.max("x").floats("x") == [max(x for _, x in v) for v in groups.values()]
     assert grouped.count().ints("count") == [len(v) for v in groups.values()]
 
