@@ -1,12 +1,13 @@
 """How calls are matched to parameters and how each argument is converted."""
 import fractions
+import sys
 
 import pytest
 
 import tarnwick
 from tarnwick import Frame
 
-from conftest import frame_of
+from conftest import frame_of, snapshot
 
 
 @pytest.fixture
@@ -197,40 +198,99 @@ def test_conversion_stops_at_the_first_failing_item():
     assert type(error) is ZeroDivisionError and seen == [1, 2]
 
 
-def test_a_failing_length_is_only_a_missing_hint():
-    class NoLength(OnlyGetitem):
-        def __len__(self):
-            raise RuntimeError("no length")
+# Every method that converts a sequence: (call, three items it accepts, the
+# result to compare). The adding methods add column "b" and show it.
+SEQUENCE_CALLS = {
+    "add_ints": (lambda f, v: f.add_ints("b", v), [0, 10, 20], lambda f, r: f.ints("b")),
+    "add_floats": (lambda f, v: f.add_floats("b", v), [0.5, 1.5, 2.5], lambda f, r: f.floats("b")),
+    "add_strings": (lambda f, v: f.add_strings("b", v), ["x", "", "z"],
+                    lambda f, r: f.strings("b")),
+    "where_in": (lambda f, v: f.where_in("s", v), ["x", "q", "z"], lambda f, r: snapshot(r)),
+    "where_among": (lambda f, v: f.where_among("a", v), [1.0, 3.0, 9.0], lambda f, r: snapshot(r)),
+    "select": (lambda f, v: f.select(v), ["s", "a", "x"], lambda f, r: snapshot(r)),
+    "group": (lambda f, v: f.group(v), ["s", "a", "x"], lambda f, r: repr(r.count())),
+}
+
+
+def sequence_frame():
+    return frame_of(a=[1, 2, 3], s=["x", "y", "z"], x=[0.5, 1.5, 2.5])
+
+
+class Lying:
+    """A sequence by the old protocol whose __len__ says what it is told."""
+
+    def __init__(self, items, length):
+        self.items = items
+        self.length = length
+
+    def __len__(self):
+        if isinstance(self.length, BaseException):
+            raise self.length
+        return self.length
+
+    def __getitem__(self, i):
+        return self.items[i]  # IndexError past the end
+
+
+@pytest.mark.parametrize("length", [
+    2**62, sys.maxsize, 2**64, -1, 0, 1, "three", RuntimeError("no length"),
+], ids=["huge", "maxsize", "beyond an index", "negative", "zero", "short", "not an int", "raises"])
+@pytest.mark.parametrize("method", SEQUENCE_CALLS)
+def test_the_length_is_only_a_hint(method, length):
+    call, items, result_of = SEQUENCE_CALLS[method]
+    plain = sequence_frame()
+    expected = result_of(plain, call(plain, list(items)))
+    f = sequence_frame()
+    assert result_of(f, call(f, Lying(items, length))) == expected
+
+
+class BreaksMidway(Lying):
+    def __getitem__(self, i):
+        if i == 2:
+            raise KeyError("midway")
+        return self.items[i]
+
+
+class IteratorBreaksMidway(Lying):
+    def __iter__(self):
+        yield from self.items[:2]
+        raise KeyError("midway")
+
+
+@pytest.mark.parametrize("protocol", [BreaksMidway, IteratorBreaksMidway])
+@pytest.mark.parametrize("method", SEQUENCE_CALLS)
+def test_iteration_failure_midway_leaves_the_frame_unchanged(method, protocol):
+    call, items, _ = SEQUENCE_CALLS[method]
+    f = sequence_frame()
+    before = snapshot(f)
+    error = conversion_error(lambda: call(f, protocol(items, 3)))
+    assert type(error) is KeyError and len(error.__notes__) == 1
+    assert error.__notes__[0] in ("while processing 'values'", "while processing 'names'")
+    assert snapshot(f) == before
+
+
+def test_a_list_changed_while_it_is_converted_is_read_as_it_changes():
+    values = []
+
+    class Shrinks:
+        def __index__(self):
+            values.clear()
+            return 7
+
+    class Grows:
+        def __index__(self):
+            if len(values) < 5:
+                values.append(Grows())
+            return len(values)
 
     f = Frame()
-    f.add_ints("a", NoLength())
-    assert f.ints("a") == [0, 10, 20]
-
-
-def test_a_lying_length_does_not_matter():
-    class Liar(OnlyGetitem):
-        def __len__(self):
-            return 2**62
-
+    values[:] = [Shrinks(), 1, 2]
+    f.add_ints("a", values)
+    assert f.ints("a") == [7]
+    values[:] = [Grows()]
     f = Frame()
-    f.add_ints("a", Liar())
-    assert f.ints("a") == [0, 10, 20]
-
-
-def test_iteration_failure_midway_leaves_the_frame_unchanged():
-    class Breaks:
-        def __len__(self):
-            return 3
-
-        def __getitem__(self, i):
-            if i == 2:
-                raise KeyError("midway")
-            return i
-
-    f = frame_of(a=[1, 2, 3])
-    error = conversion_error(lambda: f.add_ints("b", Breaks()))
-    assert type(error) is KeyError and error.__notes__ == ["while processing 'values'"]
-    assert f.names() == ["a"]
+    f.add_ints("a", values)
+    assert f.ints("a") == [2, 3, 4, 5, 5]
 
 
 def test_a_note_that_cannot_be_attached_is_left_off():

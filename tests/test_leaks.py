@@ -64,6 +64,12 @@ OPERATIONS = {
     "mean": (lambda: ("n",), lambda f, n: f.group(["s"]).mean(n)),
     "min": (lambda: ("s",), lambda f, n: f.group(["n"]).min(n)),
     "max": (lambda: ("x",), lambda f, n: f.group([]).max(n)),
+    "read_csv": (lambda: ('a,b,c,d\n1,"x,""y""",2.5,\n,z\u00e9,-inf,7\n',),
+                 lambda f, t: tarnwick.read_csv(t)),
+    "to_csv": (lambda: (), lambda f: f.to_csv()),
+    "describe": (lambda: (), lambda f: f.describe()),
+    "repr": (lambda: (), lambda f: repr(f)),
+    "str": (lambda: (), lambda f: str(f)),
 }
 
 FAILURES = {
@@ -86,6 +92,16 @@ FAILURES = {
     "sum of str": (lambda: ("s",), lambda f, n: f.group(["n"]).sum(n)),
     "reduce a key": (lambda: ("n",), lambda f, n: f.group(["n"]).max(n)),
     "sum overflows": (lambda: ("big",), lambda f, n: OVERFLOWING.group([]).sum(n)),
+    "no header line": (lambda: ("\n\r\n",), lambda f, t: tarnwick.read_csv(t)),
+    "quoted field never closed": (lambda: ('a,b\n1,"x\n',), lambda f, t: tarnwick.read_csv(t)),
+    "text after a closing quote": (lambda: ('a\n"x"y\n',), lambda f, t: tarnwick.read_csv(t)),
+    "field count": (lambda: ("a,b\n1,2\n3\n",), lambda f, t: tarnwick.read_csv(t)),
+    "repeated name": (lambda: ("a,b,a\n1,x,2\n",), lambda f, t: tarnwick.read_csv(t)),
+    "text not a str": (lambda: (b"a\n1",), lambda f, t: tarnwick.read_csv(t)),
+    "text without UTF-8": (lambda: ("a\n\ud800",), lambda f, t: tarnwick.read_csv(t)),
+    "read_csv call shape": (lambda: ("a",), lambda f, t: tarnwick.read_csv(t, text=t)),
+    "to_csv with an argument": (lambda: (1,), lambda f, a: f.to_csv(a)),
+    "describe with an argument": (lambda: (1,), lambda f, a: f.describe(a)),
 }
 
 OVERFLOWING = frame_of(big=[2**62, 2**62, -2**62])

@@ -84,3 +84,51 @@ def test_adding_to_a_derived_frame_runs_out_while_materializing():
         assert derived.names() == ["a", "s"] and derived.height() == n - 1
         assert derived.head(1).ints("a") == [1]
     """)
+
+
+@pytest.mark.parametrize("text", [
+    # The tokenizer's spans do not fit: 12 bytes for every 2-byte field.
+    """'"a,b",c,d\\n' + "1,2.5,x\\n" * 3_000_000""",
+    # The spans fit; the strings built from them do not.
+    """"s\\n" + ("x" * 120 + "\\n") * 300_000""",
+], ids=["spans", "strings"])
+def test_reading_a_text_whose_columns_do_not_fit(text):
+    run_case(f"""
+        text = {text}
+        f = tarnwick.Frame()
+        f.add_ints("small", [1, 2, 3])
+        limit_to(24 << 20)
+        expect_memory_error(lambda: tarnwick.read_csv(text))
+        expect_memory_error(lambda: tarnwick.read_csv(text))
+        assert f.ints("small") == [1, 2, 3] and f.names() == ["small"]
+        assert tarnwick.read_csv(text[:200]).height() > 0
+    """)
+
+
+def test_grouping_whose_group_numbers_do_not_fit():
+    run_case("""
+        n = 8_000_000
+        f = tarnwick.Frame()
+        f.add_ints("k", bytes(range(250)) * (n // 250))
+        limit_to(16 << 20)
+        expect_memory_error(lambda: f.group(["k"]))
+        assert f.height() == n and f.names() == ["k"]
+        small = f.head(500).group(["k"])
+        assert small.groups() == 250 and small.count().ints("count")[:2] == [2, 2]
+    """)
+
+
+def test_aggregations_whose_results_do_not_fit():
+    run_case("""
+        n = 3_000_000
+        f = tarnwick.Frame()
+        f.add_ints("k", range(n))
+        f.add_floats("v", bytes(range(250)) * (n // 250))
+        g = f.group(["k"])  # one group per row
+        limit_to(16 << 20)
+        for reduce in (g.count, lambda: g.sum("v"), lambda: g.mean("v"), lambda: g.max("v")):
+            expect_memory_error(reduce)
+        assert g.groups() == n and repr(g) == f"Grouped({n} groups by k)"
+        assert f.height() == n and f.names() == ["k", "v"]
+        assert f.tail(2).group(["k"]).sum("v").floats("v") == [248.0, 249.0]
+    """)

@@ -117,7 +117,10 @@ bool for_each_item(PyObject* object, Py_ssize_t& size_hint, Take&& take) {
     }
     size_hint = PySequence_Size(object);
     if (size_hint < 0) {
-        PyErr_Clear();  // the length is only a hint
+        // The length is only a hint, and a failure to give it is dropped; but
+        // a PanicException raised by __len__ is never hidden.
+        if (panic_is_raised()) return false;
+        PyErr_Clear();
         size_hint = 0;
     }
     // Only a list's or tuple's length is sure to be true; for anything else a

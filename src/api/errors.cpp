@@ -54,6 +54,12 @@ PyObject* panic_exception_type() {
     return made;  // kept for the life of the process
 }
 
+bool panic_is_raised() {
+    // Before the class is made no PanicException can be pending.
+    PyObject* type = panic_type.load(std::memory_order_acquire);
+    return type != nullptr && PyErr_ExceptionMatches(type);
+}
+
 void raise_panic(std::string_view text, std::source_location where) {
     report(text, where);
     Ref message(make_str(text));

@@ -14,6 +14,9 @@ namespace tarnwick::api {
 // with an exception set if it could not be made.
 PyObject* panic_exception_type();
 
+// Whether the pending exception is a PanicException.
+bool panic_is_raised();
+
 // Raises an engine failure: ValueError with the message, or PanicException for
 // a broken invariant (after a report on standard error).
 void raise_failure(const Failure& failure);

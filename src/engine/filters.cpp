@@ -208,14 +208,21 @@ inline bool same_bytes(const char* a, const char* b, std::size_t n) {
     return true;
 }
 
-// A cheap hash of a text from its length and at most its first and last eight
-// bytes; equal texts hash equal, and a match is always confirmed byte by byte.
-inline std::uint64_t short_hash(const char* p, std::size_t n) {
+// A hash of a text from its length and its bytes; equal texts hash equal, and
+// a match is always confirmed byte by byte. Up to 16 bytes it takes the first
+// and last eight, which cover the text; a longer text has its middle mixed in
+// too, eight bytes at a time, since texts alike at both ends (paths, keys with
+// a common prefix and suffix) would otherwise all meet on one slot.
+inline std::uint64_t text_hash(const char* p, std::size_t n) {
     std::uint64_t a;
     std::uint64_t b;
     if (n >= 8) {
         a = load64(p);
         b = load64(p + n - 8);
+        for (std::size_t i = 8; i + 8 < n; i += 8) {
+            a = (a ^ load64(p + i)) * 0x9e3779b97f4a7c15ULL;
+            a ^= a >> 29;
+        }
     } else if (n >= 4) {
         a = load32(p);
         b = load32(p + n - 4);
@@ -271,7 +278,7 @@ public:
 private:
     static std::uint64_t length_bit(std::size_t n) { return std::uint64_t{1} << (n < 63 ? n : 63); }
     std::size_t slot_of(const char* p, std::size_t n) const {
-        return static_cast<std::size_t>(short_hash(p, n) >> shift_);
+        return static_cast<std::size_t>(text_hash(p, n) >> shift_);
     }
 
     std::vector<std::int32_t> slots_;
