@@ -30,11 +30,14 @@ using tarnwick::parse_i64_text;
     std::abort();
 }
 
-bool digit(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
+bool digit(char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+}
 
 std::string lower(std::string_view text) {
     std::string result(text);
-    for (char& c : result) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (char& c : result)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
     return result;
 }
 
@@ -54,7 +57,8 @@ bool grammar_accepts(std::string_view text) {
     std::size_t at = 0;
     auto skip_digits = [&] {
         std::size_t from = at;
-        while (at < rest.size() && digit(rest[at])) ++at;
+        while (at < rest.size() && digit(rest[at]))
+            ++at;
         return at - from;
     };
     std::size_t digits = skip_digits();
@@ -83,8 +87,8 @@ double reference_value(std::string_view text) {
     }
     if (word == "nan") return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
     double value = 0;
-    auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), value,
-                                        std::chars_format::general);
+    auto [end, error] =
+        std::from_chars(rest.data(), rest.data() + rest.size(), value, std::chars_format::general);
     if (error == std::errc::result_out_of_range) {
         // Beyond the doubles: strtod saturates to infinity or rounds to zero.
         std::string copy(rest);
@@ -132,8 +136,8 @@ std::optional<std::int64_t> reference_i64(std::string_view text) {
     // std::from_chars takes a minus sign but no plus sign.
     std::string_view signed_digits = text.front() == '+' ? digits : text;
     std::int64_t value = 0;
-    auto [end, error] = std::from_chars(signed_digits.data(),
-                                        signed_digits.data() + signed_digits.size(), value);
+    auto [end, error] =
+        std::from_chars(signed_digits.data(), signed_digits.data() + signed_digits.size(), value);
     if (error != std::errc() || end != signed_digits.data() + signed_digits.size()) {
         return std::nullopt;
     }

@@ -41,13 +41,14 @@ Decimal exact_decimal(double magnitude) {
     std::snprintf(text, sizeof text, "%.800e", magnitude);
     char* e = std::strchr(text, 'e');
     Decimal d{std::string(1, text[0]) + std::string(text + 2, e), std::atoi(e + 1)};
-    while (d.digits.size() > 1 && d.digits.back() == '0') d.digits.pop_back();
+    while (d.digits.size() > 1 && d.digits.back() == '0')
+        d.digits.pop_back();
     return d;
 }
 
 double read_back(const Decimal& d) {
-    std::string text = d.digits.substr(0, 1) + "." + d.digits.substr(1) + "e" +
-                       std::to_string(d.exponent);
+    std::string text =
+        d.digits.substr(0, 1) + "." + d.digits.substr(1) + "e" + std::to_string(d.exponent);
     return std::strtod(text.c_str(), nullptr);
 }
 
@@ -58,7 +59,8 @@ Decimal rounded(const Decimal& exact, std::size_t n, bool up) {
     d.digits.resize(n, '0');
     if (up) {
         std::size_t i = n;
-        while (i > 0 && d.digits[i - 1] == '9') d.digits[--i] = '0';
+        while (i > 0 && d.digits[i - 1] == '9')
+            d.digits[--i] = '0';
         if (i == 0) {
             d.digits.insert(d.digits.begin(), '1');
             d.digits.pop_back();
@@ -67,7 +69,8 @@ Decimal rounded(const Decimal& exact, std::size_t n, bool up) {
             ++d.digits[i - 1];
         }
     }
-    while (d.digits.size() > 1 && d.digits.back() == '0') d.digits.pop_back();
+    while (d.digits.size() > 1 && d.digits.back() == '0')
+        d.digits.pop_back();
     return d;
 }
 

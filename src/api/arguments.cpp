@@ -32,7 +32,8 @@ bool too_many_positional(const Parameters& parameters, Py_ssize_t given) {
 }
 
 // Puts one keyword argument into its slot.
-bool fill_keyword(const Parameters& parameters, PyObject* keyword, PyObject* value, PyObject** slots) {
+bool fill_keyword(const Parameters& parameters, PyObject* keyword, PyObject* value,
+                  PyObject** slots) {
     for (std::size_t i = 0; i < parameters.names.size(); ++i) {
         if (PyUnicode_EqualToUTF8(keyword, parameters.names[i]) != 1) continue;
         if (slots[i] != nullptr) {
@@ -183,7 +184,8 @@ std::optional<ColumnValues> to_number_column(PyObject* object, const char* param
 bool parse_call(const Parameters& parameters, PyObject* const* args, Py_ssize_t nargs,
                 PyObject* kwnames, PyObject** slots) {
     Py_ssize_t count = static_cast<Py_ssize_t>(parameters.names.size());
-    for (Py_ssize_t i = 0; i < count; ++i) slots[i] = i < nargs ? args[i] : nullptr;
+    for (Py_ssize_t i = 0; i < count; ++i)
+        slots[i] = i < nargs ? args[i] : nullptr;
     if (nargs > count) return too_many_positional(parameters, nargs);
     if (kwnames != nullptr) {
         Py_ssize_t keywords = PyTuple_Size(kwnames);

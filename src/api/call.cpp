@@ -9,7 +9,8 @@ bool check_owner(std::uint64_t owner, const char* type_path) {
     if (caller == owner) return true;
     std::string text = std::string("assertion `left == right` failed: ") + type_path +
                        " is unsendable, but sent to another thread\n  left: ThreadId(" +
-                       std::to_string(caller) + ")\n right: ThreadId(" + std::to_string(owner) + ")";
+                       std::to_string(caller) + ")\n right: ThreadId(" + std::to_string(owner) +
+                       ")";
     raise_panic(text);
     return false;
 }
@@ -23,7 +24,8 @@ bool take_use(std::atomic<std::intptr_t>& borrow, Use use) {
     }
     std::intptr_t current = borrow.load(std::memory_order_relaxed);
     while (current != -1) {
-        if (borrow.compare_exchange_weak(current, current + 1, std::memory_order_acquire)) return true;
+        if (borrow.compare_exchange_weak(current, current + 1, std::memory_order_acquire))
+            return true;
     }
     PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
     return false;

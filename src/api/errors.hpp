@@ -23,7 +23,8 @@ void raise_failure(const Failure& failure);
 
 // Reports a failed internal check on standard error, then raises
 // PanicException with `text` as its only argument.
-void raise_panic(std::string_view text, std::source_location where = std::source_location::current());
+void raise_panic(std::string_view text,
+                 std::source_location where = std::source_location::current());
 
 // Called with a conversion's exception pending: attaches the note
 // "while processing '{parameter}'". A PanicException raised by Python code is

@@ -85,7 +85,8 @@ PyObject* text_list(const std::vector<Column>& columns, auto text_of) {
     if (!list) return nullptr;
     for (std::size_t i = 0; i < columns.size(); ++i) {
         std::string_view text = text_of(columns[i]);
-        PyObject* item = PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
+        PyObject* item =
+            PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
         if (item == nullptr) return nullptr;
         PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item);
     }
@@ -107,15 +108,13 @@ TARNWICK_FAST_METHOD(frame_add_strings) {
 }
 
 TARNWICK_PLAIN_METHOD(frame_height) {
-    return frame_call<Use::shared>(self, [](Frame& frame) {
-        return PyLong_FromUnsignedLongLong(frame.height());
-    });
+    return frame_call<Use::shared>(
+        self, [](Frame& frame) { return PyLong_FromUnsignedLongLong(frame.height()); });
 }
 
 TARNWICK_PLAIN_METHOD(frame_width) {
-    return frame_call<Use::shared>(self, [](Frame& frame) {
-        return PyLong_FromSize_t(frame.width());
-    });
+    return frame_call<Use::shared>(self,
+                                   [](Frame& frame) { return PyLong_FromSize_t(frame.width()); });
 }
 
 TARNWICK_PLAIN_METHOD(frame_names) {

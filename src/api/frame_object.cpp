@@ -17,7 +17,9 @@ PyObject* frame_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return guarded([&] { return wrap_frame(type, Frame{}); });
 }
 
-void frame_dealloc(PyObject* self) { dealloc_instance<Frame>(self, frame_type_path); }
+void frame_dealloc(PyObject* self) {
+    dealloc_instance<Frame>(self, frame_type_path);
+}
 
 constexpr int fast = METH_FASTCALL | METH_KEYWORDS;
 
@@ -74,11 +76,7 @@ PyType_Slot frame_slots[] = {
 };
 
 PyType_Spec frame_spec = {
-    "builtins.Frame",
-    static_cast<int>(sizeof(FrameObject)),
-    0,
-    Py_TPFLAGS_DEFAULT,
-    frame_slots,
+    "builtins.Frame", static_cast<int>(sizeof(FrameObject)), 0, Py_TPFLAGS_DEFAULT, frame_slots,
 };
 
 }  // namespace

@@ -71,7 +71,8 @@ TARNWICK_FAST_METHOD(frame_tail) {
 
 TARNWICK_FAST_METHOD(frame_sort) {
     PyObject* slots[2];
-    if (!parse_call({"Frame.sort()", name_and_descending}, args, nargs, kwnames, slots)) return nullptr;
+    if (!parse_call({"Frame.sort()", name_and_descending}, args, nargs, kwnames, slots))
+        return nullptr;
     return frame_call<Use::shared>(self, [&](Frame& frame) -> PyObject* {
         std::optional<std::string_view> name = to_text(slots[0], "name");
         if (!name) return nullptr;
@@ -121,7 +122,8 @@ TARNWICK_FAST_METHOD(frame_where_among) {
 
 TARNWICK_FAST_METHOD(frame_where_is) {
     PyObject* slots[2];
-    if (!parse_call({"Frame.where_is()", name_and_value}, args, nargs, kwnames, slots)) return nullptr;
+    if (!parse_call({"Frame.where_is()", name_and_value}, args, nargs, kwnames, slots))
+        return nullptr;
     return frame_call<Use::shared>(self, [&](Frame& frame) -> PyObject* {
         std::optional<std::string_view> name = to_text(slots[0], "name");
         if (!name) return nullptr;

@@ -31,8 +31,12 @@ TARNWICK_PLAIN_METHOD(frame_to_csv) {
     });
 }
 
-TARNWICK_PLAIN_METHOD(frame_describe) { return text_of(self); }
+TARNWICK_PLAIN_METHOD(frame_describe) {
+    return text_of(self);
+}
 
-PyObject* frame_repr(PyObject* self) { return text_of(self); }
+PyObject* frame_repr(PyObject* self) {
+    return text_of(self);
+}
 
 }  // namespace tarnwick::api

@@ -38,15 +38,13 @@ PyObject* text_of(const Grouped& grouped) {
 }  // namespace
 
 TARNWICK_PLAIN_METHOD(grouped_groups) {
-    return grouped_call<Use::shared>(self, [](Grouped& grouped) {
-        return PyLong_FromSize_t(group_count(grouped));
-    });
+    return grouped_call<Use::shared>(
+        self, [](Grouped& grouped) { return PyLong_FromSize_t(group_count(grouped)); });
 }
 
 TARNWICK_PLAIN_METHOD(grouped_count) {
-    return grouped_call<Use::shared>(self, [&](Grouped& grouped) {
-        return frame_or_raise(self, count_rows(grouped));
-    });
+    return grouped_call<Use::shared>(
+        self, [&](Grouped& grouped) { return frame_or_raise(self, count_rows(grouped)); });
 }
 
 TARNWICK_FAST_METHOD(grouped_sum) {

@@ -6,7 +6,9 @@ namespace tarnwick::api {
 
 namespace {
 
-void grouped_dealloc(PyObject* self) { dealloc_instance<Grouped>(self, grouped_type_path); }
+void grouped_dealloc(PyObject* self) {
+    dealloc_instance<Grouped>(self, grouped_type_path);
+}
 
 PyObject* grouped_free(PyObject* self, PyObject*) {
     return grouped_call<Use::shared>(self, [](Grouped&) { Py_RETURN_NONE; });

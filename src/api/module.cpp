@@ -33,7 +33,8 @@ bool add_to_module(PyObject* module, const char* name, PyObject* object) {
 int exec_module(PyObject* module) {
     if (!PyModule_Check(module)) {
         Ref name(PyType_GetQualName(Py_TYPE(module)));
-        if (name) PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of 'module'", name.get());
+        if (name)
+            PyErr_Format(PyExc_TypeError, "'%U' object is not an instance of 'module'", name.get());
         return -1;
     }
     if (!add_to_module(module, "read_csv", make_read_csv_function(module))) return -1;
@@ -72,7 +73,9 @@ PyTypeObject* class_of(PyObject* module, const char* name, bool (*is_class)(PyTy
 
 }  // namespace
 
-PyTypeObject* frame_class_of(PyObject* module) { return class_of(module, "Frame", is_frame_class); }
+PyTypeObject* frame_class_of(PyObject* module) {
+    return class_of(module, "Frame", is_frame_class);
+}
 
 PyTypeObject* frame_class_near(PyTypeObject* sibling) {
     PyObject* module = PyType_GetModuleByDef(sibling, &module_definition);

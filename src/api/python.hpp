@@ -10,7 +10,7 @@ namespace tarnwick::api {
 
 // An owned reference, released when the Ref goes.
 class Ref {
-public:
+  public:
     Ref() = default;
     explicit Ref(PyObject* owned) : object_(owned) {}
     Ref(const Ref&) = delete;
@@ -31,7 +31,7 @@ public:
     PyObject* release() { return std::exchange(object_, nullptr); }
     explicit operator bool() const { return object_ != nullptr; }
 
-private:
+  private:
     PyObject* object_ = nullptr;
 };
 

@@ -18,7 +18,7 @@ struct Place {
 
 // The presence mask of a column being built, made at the first missing entry.
 class Presence {
-public:
+  public:
     explicit Presence(std::size_t rows) : rows_(rows) {}
     void mark_missing(std::size_t row) {
         if (mask_.empty()) {
@@ -29,13 +29,13 @@ public:
     }
     PodVector<std::uint8_t> take() { return std::move(mask_); }
 
-private:
+  private:
     std::size_t rows_;
     PodVector<std::uint8_t> mask_;
 };
 
 class ColumnTyper {
-public:
+  public:
     ColumnTyper(SpanColumn& spans, std::string_view text)
         : spans_(spans), text_(text), rows_(spans.size()) {}
 
@@ -67,7 +67,8 @@ public:
     ColumnValues strings() {
         std::size_t bytes_needed = 0;
         for (std::size_t c = 0; c < spans_.chunk_count(); ++c) {
-            for (FieldSpan span : spans_.chunk(c)) bytes_needed += span.end - span.start;
+            for (FieldSpan span : spans_.chunk(c))
+                bytes_needed += span.end - span.start;
         }
         Presence presence(rows_);
         PodVector<std::uint64_t> offsets(rows_ + 1);
@@ -89,7 +90,7 @@ public:
         return ColumnValues::of_str(std::move(offsets), std::move(bytes), presence.take());
     }
 
-private:
+  private:
     std::string_view view(FieldSpan span) const {
         return text_.substr(span.start, span.end - span.start);
     }

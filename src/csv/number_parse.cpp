@@ -9,9 +9,13 @@ namespace tarnwick {
 
 namespace {
 
-bool is_digit(char c) { return static_cast<unsigned char>(c) - unsigned{'0'} <= 9; }
+bool is_digit(char c) {
+    return static_cast<unsigned char>(c) - unsigned{'0'} <= 9;
+}
 
-bool may_start_number(char c) { return is_digit(c) || c == '+' || c == '-' || c == '.'; }
+bool may_start_number(char c) {
+    return is_digit(c) || c == '+' || c == '-' || c == '.';
+}
 
 // Case-insensitive comparison with a lower-case ASCII word.
 bool equals_word(std::string_view text, std::string_view word) {
@@ -144,8 +148,8 @@ double decimal_value(std::string_view text, const Decimal& d) {
                          : mantissa * exact_powers_of_ten[scale];
     }
     double value = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                        std::chars_format::general);
+    auto [end, error] =
+        std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
     if (error == std::errc::result_out_of_range) {
         // Beyond the doubles: too large gives infinity, too small zero.
         return at_least_one(text, d) ? std::numeric_limits<double>::infinity() : 0.0;
@@ -165,8 +169,7 @@ std::optional<double> parse_f64_text(std::string_view text) {
         switch (word_of(text)) {
             case Word::infinity:
                 return std::copysign(std::numeric_limits<double>::infinity(), sign);
-            case Word::nan:
-                return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
+            case Word::nan: return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
             case Word::none: break;
         }
     }

@@ -16,7 +16,8 @@ constexpr std::uint64_t text_limit = std::uint64_t{1} << 32;
 std::vector<std::string> header_names(const Tokens& tokens, std::string_view text) {
     std::vector<std::string> names;
     names.reserve(tokens.header.size());
-    for (FieldSpan span : tokens.header) names.push_back(field_text(text, span));
+    for (FieldSpan span : tokens.header)
+        names.push_back(field_text(text, span));
     return names;
 }
 

@@ -26,7 +26,9 @@ constexpr std::size_t largest_chunk_spans = (std::size_t{6} << 20) / sizeof(Fiel
 // sizes and takes the largest chunks at once.
 constexpr std::uint64_t sample_rows = 1024;
 
-bool ends_unquoted_field(char c) { return c == ',' || c == '\n' || c == '\r'; }
+bool ends_unquoted_field(char c) {
+    return c == ',' || c == '\n' || c == '\r';
+}
 
 // The first comma, LF or CR at or after `p`, or `end`.
 const char* find_field_end(const char* p, const char* end) {
@@ -36,15 +38,16 @@ const char* find_field_end(const char* p, const char* end) {
     const __m128i cr = _mm_set1_epi8('\r');
     while (end - p >= 16) {
         __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        __m128i hits = _mm_or_si128(
-            _mm_or_si128(_mm_cmpeq_epi8(block, comma), _mm_cmpeq_epi8(block, lf)),
-            _mm_cmpeq_epi8(block, cr));
+        __m128i hits =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(block, comma), _mm_cmpeq_epi8(block, lf)),
+                         _mm_cmpeq_epi8(block, cr));
         unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
         if (mask != 0) return p + std::countr_zero(mask);
         p += 16;
     }
 #endif
-    while (p != end && !ends_unquoted_field(*p)) ++p;
+    while (p != end && !ends_unquoted_field(*p))
+        ++p;
     return p;
 }
 
@@ -67,12 +70,13 @@ const char* find_quote(const char* p, const char* end, std::uint64_t& line) {
         p += 16;
     }
 #endif
-    for (; p != end && *p != '"'; ++p) line += *p == '\n';
+    for (; p != end && *p != '"'; ++p)
+        line += *p == '\n';
     return p;
 }
 
 class Tokenizer {
-public:
+  public:
     explicit Tokenizer(std::string_view text)
         : base_(text.data()), end_(text.data() + text.size()), p_(base_) {}
 
@@ -90,7 +94,7 @@ public:
         return std::move(tokens_);
     }
 
-private:
+  private:
     std::uint32_t offset(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
 
     // Reads one record into the record buffer and moves past its line end.
@@ -167,13 +171,14 @@ private:
         std::size_t width = tokens_.columns.size();
         if (fields != width) {
             if (!pending_) {
-                pending_ = std::format("line {}: {} fields; the header has {}", record_line,
-                                       fields, width);
+                pending_ = std::format("line {}: {} fields; the header has {}", record_line, fields,
+                                       width);
             }
             return;
         }
         SpanColumn* columns = tokens_.columns.data();
-        for (std::size_t i = 0; i < width; ++i) columns[i].push_back(record_[i]);
+        for (std::size_t i = 0; i < width; ++i)
+            columns[i].push_back(record_[i]);
         if (++tokens_.rows == sample_rows) reserve_for_the_rest();
     }
 
@@ -185,7 +190,8 @@ private:
             static_cast<std::size_t>(static_cast<double>(remaining) / bytes_per_row * 1.1) + 16;
         // A row takes at least one byte per field, so no more can come.
         std::size_t possible = remaining / tokens_.columns.size() + 1;
-        for (SpanColumn& column : tokens_.columns) column.reserve(std::min(expected, possible));
+        for (SpanColumn& column : tokens_.columns)
+            column.reserve(std::min(expected, possible));
     }
 
     const char* base_;
@@ -238,7 +244,9 @@ void SpanColumn::release_chunk(std::size_t i) {
     chunks_[i] = PodVector<FieldSpan>();
 }
 
-Result<Tokens> tokenize(std::string_view text) { return Tokenizer(text).run(); }
+Result<Tokens> tokenize(std::string_view text) {
+    return Tokenizer(text).run();
+}
 
 std::size_t copy_field_text(char* out, std::string_view text, FieldSpan span) {
     const char* from = text.data() + span.start;

@@ -33,7 +33,7 @@ static_assert(sizeof(FieldSpan) == 12);
 // geometrically up to a few MiB, the size huge pages serve; reserve() skips
 // the small sizes for a column expected to grow long.
 class SpanColumn {
-public:
+  public:
     SpanColumn() = default;
     SpanColumn(SpanColumn&&) noexcept = default;
     SpanColumn& operator=(SpanColumn&&) noexcept = default;
@@ -53,7 +53,7 @@ public:
     // Frees a chunk that will not be read again.
     void release_chunk(std::size_t i);
 
-private:
+  private:
     std::size_t last_chunk_size() const {
         return chunks_.empty() ? 0 : static_cast<std::size_t>(next_ - chunks_.back().data());
     }

@@ -17,7 +17,7 @@ constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 // Appends to a PodVector<char> through a raw pointer: room() makes sure of
 // the space, and the writer moves `out` past what it writes.
 class Output {
-public:
+  public:
     explicit Output(PodVector<char>& buffer)
         : out(buffer.data() + buffer.size()),
           buffer_(buffer),
@@ -32,7 +32,7 @@ public:
 
     char* out;
 
-private:
+  private:
     void grow(std::size_t bytes) {
         std::size_t used = static_cast<std::size_t>(out - buffer_.data());
         buffer_.resize_for_overwrite(used);
@@ -47,7 +47,8 @@ private:
 
 constexpr auto special_bytes = [] {
     std::array<bool, 256> table{};
-    for (unsigned char c : {',', '"', '\n', '\r'}) table[c] = true;
+    for (unsigned char c : {',', '"', '\n', '\r'})
+        table[c] = true;
     return table;
 }();
 
@@ -192,7 +193,8 @@ std::size_t estimated_size(const Frame& frame, const std::vector<CellSource>& ce
         const ColumnValues& values = *column.values;
         if (values.dtype() == DType::str) {
             double stored = static_cast<double>(std::max<std::size_t>(values.size(), 1));
-            size += (static_cast<double>(values.byte_size()) / stored + 2) * static_cast<double>(rows);
+            size +=
+                (static_cast<double>(values.byte_size()) / stored + 2) * static_cast<double>(rows);
         } else {
             size += sampled_cell_width(frame, cells[i]) * 1.1 * static_cast<double>(rows);
         }
@@ -210,7 +212,8 @@ void escape_field(PodVector<char>& out, std::string_view text) {
 PodVector<char> to_csv(const Frame& frame) {
     std::vector<CellSource> cells;
     cells.reserve(frame.width());
-    for (const Column& column : frame.columns()) cells.emplace_back(*column.values);
+    for (const Column& column : frame.columns())
+        cells.emplace_back(*column.values);
     PodVector<char> buffer;
     buffer.reserve(estimated_size(frame, cells));
     {

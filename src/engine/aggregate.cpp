@@ -82,7 +82,8 @@ Result<ColumnValues> sum(const Grouped& grouped, const ColumnValues& column,
     }
     PodVector<CompensatedSum> sums = float_sums(grouped, column, nullptr);
     PodVector<double> results(sums.size());
-    for (std::size_t g = 0; g < sums.size(); ++g) results[g] = sums[g].result();
+    for (std::size_t g = 0; g < sums.size(); ++g)
+        results[g] = sums[g].result();
     return ColumnValues::of_f64(std::move(results));
 }
 
@@ -224,7 +225,8 @@ Result<Frame> aggregate(const Grouped& grouped, std::string_view name, Aggregati
 Result<Frame> count_rows(const Grouped& grouped) {
     PodVector<std::int64_t> counts;
     counts.resize(grouped.group_count(), 0);
-    for (std::uint32_t g : grouped.row_groups) ++counts[g];
+    for (std::uint32_t g : grouped.row_groups)
+        ++counts[g];
     for (std::string_view name : {"count", "len"}) {
         if (!is_key(grouped, name)) {
             return attach_result(grouped, name, ColumnValues::of_i64(std::move(counts)));

@@ -47,7 +47,8 @@ template <class T>
 PodVector<T> gather_array(std::span<const T> source, std::span<const std::uint32_t> positions) {
     PodVector<T> result(positions.size());
     T* out = result.data();
-    for (std::size_t i = 0; i < positions.size(); ++i) out[i] = source[positions[i]];
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        out[i] = source[positions[i]];
     return result;
 }
 
@@ -62,7 +63,8 @@ ColumnValues ColumnValues::gather(std::span<const std::uint32_t> positions) cons
         case DType::str: break;
     }
     std::size_t total = 0;
-    for (std::uint32_t p : positions) total += offsets_[p + 1] - offsets_[p];
+    for (std::uint32_t p : positions)
+        total += offsets_[p + 1] - offsets_[p];
     PodVector<std::uint64_t> offsets(positions.size() + 1);
     PodVector<char> bytes;
     bytes.reserve(total);

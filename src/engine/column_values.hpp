@@ -24,8 +24,9 @@ std::string_view dtype_name(DType dtype);
 // Strings are one byte buffer plus size + 1 offsets: entry i is
 // bytes[offsets[i], offsets[i + 1]).
 class ColumnValues {
-public:
-    static ColumnValues of_i64(PodVector<std::int64_t> values, PodVector<std::uint8_t> present = {});
+  public:
+    static ColumnValues of_i64(PodVector<std::int64_t> values,
+                               PodVector<std::uint8_t> present = {});
     static ColumnValues of_f64(PodVector<double> values, PodVector<std::uint8_t> present = {});
     static ColumnValues of_str(PodVector<std::uint64_t> offsets, PodVector<char> bytes,
                                PodVector<std::uint8_t> present = {});
@@ -56,7 +57,7 @@ public:
     // An independent copy.
     ColumnValues clone() const;
 
-private:
+  private:
     ColumnValues() = default;
 
     DType dtype_ = DType::i64;
@@ -72,7 +73,7 @@ private:
 // when the first missing entry arrives.
 template <class T>
 class NumberColumnBuilder {
-public:
+  public:
     void reserve(std::size_t entries) { values_.reserve(entries); }
     void append(T value) {
         values_.push_back(value);
@@ -89,7 +90,7 @@ public:
     std::size_t size() const { return values_.size(); }
     ColumnValues finish();
 
-private:
+  private:
     PodVector<T> values_;
     PodVector<std::uint8_t> present_;
 };
@@ -99,7 +100,7 @@ extern template class NumberColumnBuilder<double>;
 
 // Builds a str column one entry at a time into one byte buffer.
 class StringColumnBuilder {
-public:
+  public:
     StringColumnBuilder() { offsets_.push_back(0); }
     void reserve(std::size_t entries, std::size_t bytes) {
         offsets_.reserve(entries + 1);
@@ -114,7 +115,7 @@ public:
     std::size_t size() const { return offsets_.size() - 1; }
     ColumnValues finish();
 
-private:
+  private:
     PodVector<std::uint64_t> offsets_;
     PodVector<char> bytes_;
     PodVector<std::uint8_t> present_;

@@ -47,7 +47,8 @@ inline bool read_date(const char* p, Date& date) {
     auto d = [&](int byte) { return static_cast<std::int32_t>((head >> (8 * byte)) & 0x0f); };
     std::int32_t year = d(0) * 1000 + d(1) * 100 + d(2) * 10 + d(3);
     std::int32_t month = d(5) * 10 + d(6);
-    std::int32_t day = static_cast<std::int32_t>(tail & 0x0f) * 10 + static_cast<std::int32_t>((tail >> 8) & 0x0f);
+    std::int32_t day =
+        static_cast<std::int32_t>(tail & 0x0f) * 10 + static_cast<std::int32_t>((tail >> 8) & 0x0f);
     if (year == 0 || month < 1 || month > 12 || day < 1) return false;
     if (day > month_days[month] && !(month == 2 && day == 29 && is_leap(year))) return false;
     date = Date{year, month, day};
@@ -110,10 +111,13 @@ Result<ColumnValues> extract_date_part(const Frame& frame, std::string_view sour
             bad_row = row;
             return;
         }
-        o[row] = part == DatePart::year ? date.year : part == DatePart::month ? date.month : date.day;
+        o[row] = part == DatePart::year    ? date.year
+                 : part == DatePart::month ? date.month
+                                           : date.day;
     });
     if (bad_row != rows) {
-        return frame_error(bad_date_message(source, bad_row, values.string(frame.position(bad_row))));
+        return frame_error(
+            bad_date_message(source, bad_row, values.string(frame.position(bad_row))));
     }
     if (!any_missing) present = PodVector<std::uint8_t>();
     return ColumnValues::of_i64(std::move(out), std::move(present));

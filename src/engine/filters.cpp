@@ -23,8 +23,8 @@ namespace {
 // only for kept ones, so that the loop has no data-dependent branch.
 
 template <bool selected, bool masked, class Pass>
-RowSelection scan_rows(std::size_t rows, const std::uint32_t* selection, const std::uint8_t* present,
-                       Pass& pass) {
+RowSelection scan_rows(std::size_t rows, const std::uint32_t* selection,
+                       const std::uint8_t* present, Pass& pass) {
     auto position = [&](std::size_t r) -> std::uint32_t {
         if constexpr (selected) {
             return selection[r];
@@ -40,7 +40,8 @@ RowSelection scan_rows(std::size_t rows, const std::uint32_t* selection, const s
         }
     };
     std::size_t r = 0;
-    while (r < rows && !keep(position(r))) ++r;
+    while (r < rows && !keep(position(r)))
+        ++r;
     RowSelection kept;
     if (r == rows) return kept;
     kept.resize_for_overwrite(rows - r);
@@ -84,7 +85,9 @@ Frame keep_present(const Frame& frame, const ColumnValues& values) {
 }
 
 // The frame showing no row.
-Frame keep_none(const Frame& frame) { return take_rows(frame, RowSelection{}); }
+Frame keep_none(const Frame& frame) {
+    return take_rows(frame, RowSelection{});
+}
 
 // ---------------------------------------------------------------------------
 // Comparisons.
@@ -138,9 +141,11 @@ Frame compare_integers(const Frame& frame, const ColumnValues& values, CompareOp
         case CompareOp::eq: return keep_none(frame);
         case CompareOp::ne: return keep_present(frame, values);
         case CompareOp::lt:
-        case CompareOp::le: return compare_with<std::int64_t>(frame, values, data, CompareOp::le, m);
+        case CompareOp::le:
+            return compare_with<std::int64_t>(frame, values, data, CompareOp::le, m);
         case CompareOp::gt:
-        case CompareOp::ge: return compare_with<std::int64_t>(frame, values, data, CompareOp::gt, m);
+        case CompareOp::ge:
+            return compare_with<std::int64_t>(frame, values, data, CompareOp::gt, m);
     }
     return keep_none(frame);
 }
@@ -151,9 +156,9 @@ Frame compare_integers(const Frame& frame, const ColumnValues& values, CompareOp
 template <class T>
 Frame among(const Frame& frame, const ColumnValues& values, const T* data, std::vector<T> wanted) {
     std::sort(wanted.begin(), wanted.end());
-    wanted.erase(std::unique(wanted.begin(), wanted.end(),
-                             [](T a, T b) { return !(a < b) && !(b < a); }),
-                 wanted.end());
+    wanted.erase(
+        std::unique(wanted.begin(), wanted.end(), [](T a, T b) { return !(a < b) && !(b < a); }),
+        wanted.end());
     if (wanted.empty()) return keep_none(frame);
     if (wanted.size() == 1) {
         T only = wanted.front();
@@ -168,7 +173,8 @@ Frame among(const Frame& frame, const ColumnValues& values, const T* data, std::
             T x = data[p];
             if (!(x >= low && x <= high)) return false;
             bool hit = false;
-            for (std::size_t i = 0; i < count; ++i) hit |= x == w[i];
+            for (std::size_t i = 0; i < count; ++i)
+                hit |= x == w[i];
             return hit;
         });
     }
@@ -227,7 +233,8 @@ inline std::uint64_t text_hash(const char* p, std::size_t n) {
         a = load32(p);
         b = load32(p + n - 4);
     } else if (n > 0) {
-        a = static_cast<unsigned char>(p[0]) | std::uint64_t{static_cast<unsigned char>(p[n / 2])} << 8;
+        a = static_cast<unsigned char>(p[0]) | std::uint64_t{static_cast<unsigned char>(p[n / 2])}
+                                                   << 8;
         b = static_cast<unsigned char>(p[n - 1]);
     } else {
         a = 0;
@@ -243,16 +250,18 @@ inline std::uint64_t text_hash(const char* p, std::size_t n) {
 // A set of texts: open addressing over their hashes, with a mask of the
 // lengths present so that most rows are refused on their length alone.
 class TextSet {
-public:
+  public:
     explicit TextSet(std::span<const std::string> texts) {
         std::size_t capacity = 16;
-        while (capacity < texts.size() * 4) capacity *= 2;
+        while (capacity < texts.size() * 4)
+            capacity *= 2;
         slots_.assign(capacity, -1);
         shift_ = 64 - std::countr_zero(capacity);
         for (const std::string& text : texts) {
             if (contains(text.data(), text.size())) continue;
             std::size_t i = slot_of(text.data(), text.size());
-            while (slots_[i] >= 0) i = (i + 1) & (capacity - 1);
+            while (slots_[i] >= 0)
+                i = (i + 1) & (capacity - 1);
             slots_[i] = static_cast<std::int32_t>(texts_.size());
             texts_.push_back(text);
             lengths_ |= length_bit(text.size());
@@ -275,7 +284,7 @@ public:
     std::size_t size() const { return texts_.size(); }
     const std::string& only() const { return texts_.front(); }
 
-private:
+  private:
     static std::uint64_t length_bit(std::size_t n) { return std::uint64_t{1} << (n < 63 ? n : 63); }
     std::size_t slot_of(const char* p, std::size_t n) const {
         return static_cast<std::size_t>(text_hash(p, n) >> shift_);
@@ -295,13 +304,15 @@ std::string str_compare_message(std::string_view name) {
 
 }  // namespace
 
-Result<Frame> filter_compare(const Frame& frame, std::string_view name, CompareOp op, double value) {
+Result<Frame> filter_compare(const Frame& frame, std::string_view name, CompareOp op,
+                             double value) {
     Result<const Column*> found = find_column(frame, name);
     if (!found) return std::unexpected(std::move(found.error()));
     const ColumnValues& values = *(*found)->values;
     switch (values.dtype()) {
         case DType::str: return frame_error(str_compare_message(name));
-        case DType::f64: return compare_with<double>(frame, values, values.floats().data(), op, value);
+        case DType::f64:
+            return compare_with<double>(frame, values, values.floats().data(), op, value);
         case DType::i64: return compare_integers(frame, values, op, value);
     }
     return internal_error("a column of no known dtype");
@@ -313,7 +324,8 @@ Result<Frame> filter_in_strings(const Frame& frame, std::string_view name,
     if (!found) return std::unexpected(std::move(found.error()));
     const ColumnValues& values = *(*found)->values;
     if (values.dtype() != DType::str) {
-        return frame_error("column " + quoted(name) + " is " + std::string(dtype_name(values.dtype())) +
+        return frame_error("column " + quoted(name) + " is " +
+                           std::string(dtype_name(values.dtype())) +
                            ": where_is and where_in take a str column");
     }
     TextSet set(strings);

@@ -56,7 +56,9 @@ Result<void> add_column(Frame& frame, std::string_view name, ColumnValues values
                                        quoted(name), values.size(), frame.height_));
     }
     // Everything that can run out of memory happens before the frame changes.
-    frame.columns_.reserve(frame.columns_.size() + 1);
+    std::vector<Column>& columns = frame.columns_;
+    if (columns.size() == columns.capacity())
+        columns.reserve(columns.size() < 4 ? 4 : 2 * columns.size());
     Column column{std::string(name), Shared<ColumnValues>::make(std::move(values))};
     if (frame.columns_.empty()) frame.height_ = column.values->size();
     frame.columns_.push_back(std::move(column));
@@ -79,7 +81,8 @@ void materialize(Frame& frame) {
     std::vector<Column> columns;
     columns.reserve(frame.columns_.size());
     for (const Column& column : frame.columns_) {
-        columns.push_back({column.name, Shared<ColumnValues>::make(column.values->gather(positions))});
+        columns.push_back(
+            {column.name, Shared<ColumnValues>::make(column.values->gather(positions))});
     }
     frame.columns_ = std::move(columns);
     frame.selection_.reset();
@@ -88,7 +91,8 @@ void materialize(Frame& frame) {
 Frame take_rows(const Frame& frame, RowSelection selection) {
     std::size_t rows = selection.size();
     bool identity = rows == frame.physical_length();
-    for (std::size_t i = 0; identity && i < rows; ++i) identity = selection[i] == i;
+    for (std::size_t i = 0; identity && i < rows; ++i)
+        identity = selection[i] == i;
     Shared<RowSelection> shared;
     if (!identity) shared = Shared<RowSelection>::make(std::move(selection));
     return Frame(frame.columns(), std::move(shared), rows);

@@ -34,7 +34,7 @@ struct Column {
 //   selection[r];
 // - a frame without columns keeps its height; the first column added sets it.
 class Frame {
-public:
+  public:
     Frame() = default;
     Frame(std::vector<Column> columns, Shared<RowSelection> selection, std::uint64_t height)
         : columns_(std::move(columns)), selection_(std::move(selection)), height_(height) {}
@@ -50,9 +50,7 @@ public:
         return columns_.empty() ? 0 : columns_.front().values->size();
     }
     // Where row `row` is stored.
-    std::size_t position(std::size_t row) const {
-        return selection_ ? (*selection_)[row] : row;
-    }
+    std::size_t position(std::size_t row) const { return selection_ ? (*selection_)[row] : row; }
 
     // Calls f(row, position) for every row in row order; the selection test is
     // made once, outside the loop.
@@ -61,13 +59,15 @@ public:
         std::size_t rows = height_;
         if (const RowSelection* selection = selection_.get()) {
             const std::uint32_t* p = selection->data();
-            for (std::size_t r = 0; r < rows; ++r) f(r, std::size_t{p[r]});
+            for (std::size_t r = 0; r < rows; ++r)
+                f(r, std::size_t{p[r]});
         } else {
-            for (std::size_t r = 0; r < rows; ++r) f(r, r);
+            for (std::size_t r = 0; r < rows; ++r)
+                f(r, r);
         }
     }
 
-private:
+  private:
     friend Result<void> add_column(Frame& frame, std::string_view name, ColumnValues values);
     friend void materialize(Frame& frame);
 

@@ -17,7 +17,7 @@ namespace tarnwick {
 
 // One key column: the copies, and the comparison of stored rows with them.
 class KeyCopies {
-public:
+  public:
     explicit KeyCopies(const ColumnValues& source) : source_(&source) {
         // The texts start after eight bytes of padding, so that the last word
         // of every one of them can be read in one load (see KeyText).
@@ -63,7 +63,7 @@ public:
         (this->*confirm_)(positions, candidates, same, count);
     }
 
-private:
+  private:
     // Missing equals missing only; integers are equal; floats are equal as
     // numbers (0.0 meets -0.0) or are NaNs of one bit pattern; texts have the
     // same bytes.
@@ -98,8 +98,8 @@ private:
 
     template <DType kind>
     void bind(bool masked) {
-        equal_ = masked ? &KeyCopies::equal_entry<kind, true>
-                        : &KeyCopies::equal_entry<kind, false>;
+        equal_ =
+            masked ? &KeyCopies::equal_entry<kind, true> : &KeyCopies::equal_entry<kind, false>;
         confirm_ = masked ? &KeyCopies::confirm_entries<kind, true>
                           : &KeyCopies::confirm_entries<kind, false>;
     }
@@ -116,13 +116,15 @@ private:
 
 // All key columns of a grouping.
 class GroupKeys {
-public:
+  public:
     explicit GroupKeys(std::span<const Column> keys) {
         columns_.reserve(keys.size());
-        for (const Column& key : keys) columns_.emplace_back(*key.values);
+        for (const Column& key : keys)
+            columns_.emplace_back(*key.values);
     }
     void append(std::size_t position) {
-        for (KeyCopies& column : columns_) column.append(position);
+        for (KeyCopies& column : columns_)
+            column.append(position);
     }
     bool equal(std::size_t position, std::size_t group) const {
         for (const KeyCopies& column : columns_) {
@@ -133,10 +135,11 @@ public:
     // same[i] stays 1 only where row i equals its candidate in every column.
     void confirm(const std::uint32_t* positions, const std::uint32_t* candidates,
                  std::uint8_t* same, std::size_t count) const {
-        for (const KeyCopies& column : columns_) column.confirm(positions, candidates, same, count);
+        for (const KeyCopies& column : columns_)
+            column.confirm(positions, candidates, same, count);
     }
 
-private:
+  private:
     std::vector<KeyCopies> columns_;
 };
 

@@ -60,17 +60,15 @@ void hash_block(const ColumnValues& column, const std::uint32_t* positions, std:
     switch (column.dtype()) {
         case DType::i64: {
             const std::int64_t* values = column.ints().data();
-            return hash_column(column, positions, hashes, count,
-                               [values](std::uint64_t h, std::uint32_t p) {
-                                   return hash_i64(h, values[p]);
-                               });
+            return hash_column(
+                column, positions, hashes, count,
+                [values](std::uint64_t h, std::uint32_t p) { return hash_i64(h, values[p]); });
         }
         case DType::f64: {
             const double* values = column.floats().data();
-            return hash_column(column, positions, hashes, count,
-                               [values](std::uint64_t h, std::uint32_t p) {
-                                   return hash_f64(h, values[p]);
-                               });
+            return hash_column(
+                column, positions, hashes, count,
+                [values](std::uint64_t h, std::uint32_t p) { return hash_f64(h, values[p]); });
         }
         case DType::str:
             if (likely_one_length(column, positions, count)) {
@@ -89,7 +87,7 @@ void hash_block(const ColumnValues& column, const std::uint32_t* positions, std:
 // holds a hash and one group whose first row has that hash; groups whose
 // hashes collide take several slots, met in creation order along the probe.
 class GroupTable {
-public:
+  public:
     explicit GroupTable(std::size_t rows) {
         // Room for 256 groups from the start (16 KiB), so that a few groups
         // rarely share a first slot and their rows need no second probe.
@@ -128,7 +126,7 @@ public:
         }
     }
 
-private:
+  private:
     struct Slot {
         std::uint64_t hash;
         std::uint32_t group_plus_one;  // 0 for an empty slot
@@ -148,7 +146,8 @@ private:
         for (const Slot& slot : old) {
             if (slot.group_plus_one == 0) continue;
             std::size_t i = home(slot.hash);
-            while (slots_[i].group_plus_one != 0) i = (i + 1) & mask;
+            while (slots_[i].group_plus_one != 0)
+                i = (i + 1) & mask;
             slots_[i] = slot;
         }
     }
@@ -179,7 +178,8 @@ void assign_groups(const Frame& frame, std::span<const Column> key_columns, Grou
                 selection ? (*selection)[start + i] : static_cast<std::uint32_t>(start + i);
             hashes[i] = fnv_offset_basis;
         }
-        for (const Column& key : key_columns) hash_block(*key.values, positions, hashes, count);
+        for (const Column& key : key_columns)
+            hash_block(*key.values, positions, hashes, count);
         for (std::size_t i = 0; i < count; ++i) {
             candidates[i] = table.candidate(hashes[i]);
             same[i] = 1;
@@ -218,7 +218,9 @@ Result<Frame> key_frame(const Grouped& grouped) {
     return frame;
 }
 
-std::size_t group_count(const Grouped& grouped) { return grouped.group_count(); }
+std::size_t group_count(const Grouped& grouped) {
+    return grouped.group_count();
+}
 
 std::string grouped_text(const Grouped& grouped) {
     std::string keys;

@@ -17,7 +17,8 @@ constexpr std::uint64_t fnv1a_byte(std::uint64_t hash, std::uint8_t byte) {
 }
 
 constexpr std::uint64_t fnv1a_bytes(std::uint64_t hash, std::string_view bytes) {
-    for (char c : bytes) hash = fnv1a_byte(hash, static_cast<std::uint8_t>(c));
+    for (char c : bytes)
+        hash = fnv1a_byte(hash, static_cast<std::uint8_t>(c));
     return hash;
 }
 
@@ -30,7 +31,9 @@ constexpr std::uint64_t fnv1a_word(std::uint64_t hash, std::uint64_t word) {
 }
 
 // A missing entry of any kind is one zero byte.
-constexpr std::uint64_t hash_missing(std::uint64_t hash) { return fnv1a_byte(hash, 0); }
+constexpr std::uint64_t hash_missing(std::uint64_t hash) {
+    return fnv1a_byte(hash, 0);
+}
 
 constexpr std::uint64_t hash_i64(std::uint64_t hash, std::int64_t value) {
     return fnv1a_word(hash, static_cast<std::uint64_t>(value));

@@ -14,7 +14,7 @@
 namespace tarnwick {
 
 class KeyText {
-public:
+  public:
     // Entry i is bytes[offsets[i], offsets[i + 1]).
     KeyText(const std::uint64_t* offsets, const char* bytes) : offsets_(offsets), bytes_(bytes) {}
 
@@ -53,7 +53,7 @@ public:
         return tail(end, length - whole) == other.tail(other_end, length - whole);
     }
 
-private:
+  private:
     static std::uint64_t load8(const char* p) {
         std::uint64_t word;
         std::memcpy(&word, p, 8);

@@ -29,6 +29,8 @@ void* allocate_storage(std::size_t bytes) {
     return block;
 }
 
-void release_storage(void* block, std::size_t) noexcept { std::free(block); }
+void release_storage(void* block, std::size_t) noexcept {
+    std::free(block);
+}
 
 }  // namespace tarnwick

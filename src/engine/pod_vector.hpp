@@ -24,12 +24,13 @@ template <class T>
 class PodVector {
     static_assert(std::is_trivially_copyable_v<T>);
 
-public:
+  public:
     PodVector() = default;
     explicit PodVector(std::size_t size) { resize_for_overwrite(size); }
     PodVector(std::initializer_list<T> values) {
         reserve(values.size());
-        for (const T& v : values) data_[size_++] = v;
+        for (const T& v : values)
+            data_[size_++] = v;
     }
     PodVector(const PodVector&) = delete;
     PodVector& operator=(const PodVector&) = delete;
@@ -82,7 +83,8 @@ public:
     void resize(std::size_t size, T fill) {
         std::size_t old = size_;
         resize_for_overwrite(size);
-        for (std::size_t i = old; i < size; ++i) data_[i] = fill;
+        for (std::size_t i = old; i < size; ++i)
+            data_[i] = fill;
     }
     void clear() { size_ = 0; }
     void push_back(T value) {
@@ -100,13 +102,14 @@ public:
         if (capacity_ - size_ > capacity_ / 4 && capacity_ > 64) reallocate(size_);
     }
 
-private:
+  private:
     void grow(std::size_t needed) {
         std::size_t doubled = capacity_ < 8 ? 8 : capacity_ * 2;
         reallocate(needed > doubled ? needed : doubled);
     }
     void reallocate(std::size_t capacity) {
-        T* fresh = capacity == 0 ? nullptr : static_cast<T*>(allocate_storage(capacity * sizeof(T)));
+        T* fresh =
+            capacity == 0 ? nullptr : static_cast<T*>(allocate_storage(capacity * sizeof(T)));
         if (size_ != 0) std::memcpy(fresh, data_, size_ * sizeof(T));
         release();
         data_ = fresh;

@@ -9,7 +9,8 @@ Result<Frame> select(const Frame& frame, std::span<const std::string> names) {
     chosen.reserve(names.size());
     for (const std::string& name : names) {
         for (const Column& column : chosen) {
-            if (column.name == name) return frame_error("column " + quoted(name) + " selected twice");
+            if (column.name == name)
+                return frame_error("column " + quoted(name) + " selected twice");
         }
         Result<const Column*> found = find_column(frame, name);
         if (!found) return std::unexpected(std::move(found.error()));

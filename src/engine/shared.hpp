@@ -10,7 +10,7 @@ namespace tarnwick {
 
 template <class T>
 class Shared {
-public:
+  public:
     Shared() = default;
     Shared(const Shared& other) : box_(other.box_) {
         if (box_ != nullptr) ++box_->count;
@@ -40,7 +40,7 @@ public:
     explicit operator bool() const { return box_ != nullptr; }
     std::size_t use_count() const { return box_ == nullptr ? 0 : box_->count; }
 
-private:
+  private:
     struct Box {
         std::size_t count;
         T value;

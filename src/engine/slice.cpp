@@ -11,10 +11,12 @@ Frame rows_from(const Frame& frame, std::uint64_t first, std::uint64_t count) {
     if (count == frame.height()) return frame;
     RowSelection positions(count);
     if (const RowSelection* selection = frame.selection()) {
-        if (count != 0) std::memcpy(positions.data(), selection->data() + first, count * sizeof(std::uint32_t));
+        if (count != 0)
+            std::memcpy(positions.data(), selection->data() + first, count * sizeof(std::uint32_t));
     } else {
         std::uint32_t* out = positions.data();
-        for (std::uint64_t i = 0; i < count; ++i) out[i] = static_cast<std::uint32_t>(first + i);
+        for (std::uint64_t i = 0; i < count; ++i)
+            out[i] = static_cast<std::uint32_t>(first + i);
     }
     return take_rows(frame, std::move(positions));
 }

@@ -41,7 +41,8 @@ void radix_sort(PodVector<std::uint64_t>& keys, PodVector<std::uint32_t>& positi
     const std::uint64_t* k = keys.data();
     for (std::size_t i = 0; i < n; ++i) {
         std::uint64_t key = k[i];
-        for (int d = 0; d < 8; ++d) ++counts[d][(key >> (8 * d)) & 0xff];
+        for (int d = 0; d < 8; ++d)
+            ++counts[d][(key >> (8 * d)) & 0xff];
     }
     PodVector<std::uint64_t> key_scratch;
     PodVector<std::uint32_t> position_scratch;
@@ -151,7 +152,8 @@ void order_equal_prefixes(const ColumnValues& values, const PodVector<std::uint6
     std::size_t start = 0;
     while (start < n) {
         std::size_t end = start + 1;
-        while (end < n && k[end] == k[start]) ++end;
+        while (end < n && k[end] == k[start])
+            ++end;
         if (end - start > 1) {
             std::uint64_t first = length(p[start]);
             bool same_length = true;
@@ -191,28 +193,35 @@ RowSelection sorted_positions(const Frame& frame, const ColumnValues& values, bo
     switch (values.dtype()) {
         case DType::i64: {
             const std::int64_t* data = values.ints().data();
-            collect(frame, values, [=](std::size_t p) -> std::optional<std::uint64_t> {
-                return key_of(data[p]);
-            }, descending, keys, positions, tail);
+            collect(
+                frame, values,
+                [=](std::size_t p) -> std::optional<std::uint64_t> { return key_of(data[p]); },
+                descending, keys, positions, tail);
             radix_sort(keys, positions);
             break;
         }
         case DType::f64: {
             const double* data = values.floats().data();
-            collect(frame, values, [=](std::size_t p) -> std::optional<std::uint64_t> {
-                double x = data[p];
-                if (x != x) return std::nullopt;
-                return key_of(x);
-            }, descending, keys, positions, tail);
+            collect(
+                frame, values,
+                [=](std::size_t p) -> std::optional<std::uint64_t> {
+                    double x = data[p];
+                    if (x != x) return std::nullopt;
+                    return key_of(x);
+                },
+                descending, keys, positions, tail);
             radix_sort(keys, positions);
             break;
         }
         case DType::str: {
             const std::uint64_t* offsets = values.offsets().data();
             const char* bytes = values.bytes();
-            collect(frame, values, [=](std::size_t p) -> std::optional<std::uint64_t> {
-                return prefix_key(bytes + offsets[p], offsets[p + 1] - offsets[p]);
-            }, descending, keys, positions, tail);
+            collect(
+                frame, values,
+                [=](std::size_t p) -> std::optional<std::uint64_t> {
+                    return prefix_key(bytes + offsets[p], offsets[p + 1] - offsets[p]);
+                },
+                descending, keys, positions, tail);
             radix_sort(keys, positions);
             order_equal_prefixes(values, keys, positions, descending);
             break;

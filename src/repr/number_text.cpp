@@ -26,18 +26,21 @@ ShortestDigits shortest_digits(double magnitude) {
     const char* p = text;
     result.digits[result.count++] = *p++;
     if (*p == '.') {
-        for (++p; *p != 'e'; ++p) result.digits[result.count++] = *p;
+        for (++p; *p != 'e'; ++p)
+            result.digits[result.count++] = *p;
     }
     ++p;  // the e
     bool negative = *p++ == '-';
     int exponent = 0;
-    for (; p != end; ++p) exponent = exponent * 10 + (*p - '0');
+    for (; p != end; ++p)
+        exponent = exponent * 10 + (*p - '0');
     result.exponent = negative ? -exponent : exponent;
     return result;
 }
 
 char* write_zeros(char* out, int count) {
-    for (int i = 0; i < count; ++i) *out++ = '0';
+    for (int i = 0; i < count; ++i)
+        *out++ = '0';
     return out;
 }
 

@@ -26,7 +26,9 @@ bool is_escaped_in_quoted_form(char32_t code_point) {
     return in_ranges(escaped_ranges, code_point);
 }
 
-bool is_white_space(char32_t code_point) { return in_ranges(white_space_ranges, code_point); }
+bool is_white_space(char32_t code_point) {
+    return in_ranges(white_space_ranges, code_point);
+}
 
 DecodedChar decode_utf8(std::string_view text) {
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };

@@ -47,8 +47,7 @@ Frame frame_with_missing_values() {
 
 TEST(Aggregate, MissingValuesTakeNoPart) {
     Grouped grouped = grouped_by(frame_with_missing_values(), {"k"});
-    EXPECT_EQ(ints_of(result_column(aggregate(grouped, "n", Aggregation::Sum))),
-              (Ints{4, 0, 7}));
+    EXPECT_EQ(ints_of(result_column(aggregate(grouped, "n", Aggregation::Sum))), (Ints{4, 0, 7}));
     EXPECT_EQ(floats_of(result_column(aggregate(grouped, "n", Aggregation::Mean))),
               (Floats{4.0, nullopt, 7.0}));
     EXPECT_EQ(ints_of(result_column(aggregate(grouped, "n", Aggregation::Min))),
@@ -86,8 +85,7 @@ TEST(Aggregate, ReadsValuesThroughTheSelection) {
     ASSERT_TRUE(sums);
     EXPECT_EQ(ints_of(*sums->columns()[0].values), (Ints{2, 1}));
     EXPECT_EQ(ints_of(result_column(sums)), (Ints{60, 30}));
-    EXPECT_EQ(ints_of(result_column(aggregate(grouped, "v", Aggregation::Min))),
-              (Ints{20, 30}));
+    EXPECT_EQ(ints_of(result_column(aggregate(grouped, "v", Aggregation::Min))), (Ints{20, 30}));
 }
 
 TEST(Aggregate, MissingEntriesCannotPushASumOver) {

@@ -58,9 +58,11 @@ TEST(Gather, KeepsMaskAndStrings) {
 
 TEST(PodVectorGrowth, KeepsValuesAcrossTheHugePageThreshold) {
     PodVector<std::int64_t> values;
-    for (std::int64_t i = 0; i < 3'000'000; ++i) values.push_back(i);
+    for (std::int64_t i = 0; i < 3'000'000; ++i)
+        values.push_back(i);
     std::int64_t sum = 0;
-    for (std::int64_t v : values) sum += v;
+    for (std::int64_t v : values)
+        sum += v;
     EXPECT_EQ(sum, std::int64_t{3'000'000} * 2'999'999 / 2);
 }
 

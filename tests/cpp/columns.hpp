@@ -17,19 +17,22 @@ namespace tarnwick::testing {
 
 inline ColumnValues ints(std::initializer_list<std::optional<std::int64_t>> values) {
     NumberColumnBuilder<std::int64_t> builder;
-    for (const auto& v : values) v ? builder.append(*v) : builder.append_missing();
+    for (const auto& v : values)
+        v ? builder.append(*v) : builder.append_missing();
     return builder.finish();
 }
 
 inline ColumnValues floats(std::initializer_list<std::optional<double>> values) {
     NumberColumnBuilder<double> builder;
-    for (const auto& v : values) v ? builder.append(*v) : builder.append_missing();
+    for (const auto& v : values)
+        v ? builder.append(*v) : builder.append_missing();
     return builder.finish();
 }
 
 inline ColumnValues strings(std::initializer_list<std::optional<std::string_view>> values) {
     StringColumnBuilder builder;
-    for (const auto& v : values) v ? builder.append(*v) : builder.append_missing();
+    for (const auto& v : values)
+        v ? builder.append(*v) : builder.append_missing();
     return builder.finish();
 }
 

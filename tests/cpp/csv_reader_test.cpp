@@ -10,12 +10,15 @@
 namespace tarnwick {
 namespace {
 
-std::string message_of(const Failure& failure) { return std::get<FrameError>(failure).message; }
+std::string message_of(const Failure& failure) {
+    return std::get<FrameError>(failure).message;
+}
 
 std::vector<FieldSpan> spans_of(const SpanColumn& column) {
     std::vector<FieldSpan> spans;
     for (std::size_t c = 0; c < column.chunk_count(); ++c) {
-        for (FieldSpan span : column.chunk(c)) spans.push_back(span);
+        for (FieldSpan span : column.chunk(c))
+            spans.push_back(span);
     }
     return spans;
 }
@@ -65,24 +68,23 @@ TEST_P(TokenizeFailure, NamesTheLine) {
 // matter beyond the first block.
 INSTANTIATE_TEST_SUITE_P(
     Cases, TokenizeFailure,
-    testing::Values(
-        LineCase{"a,b\r\n1,2\r\n3\r\n", "line 3: 1 fields; the header has 2"},
-        LineCase{"a,b\r1,2\r3\r", "line 3: 1 fields; the header has 2"},
-        LineCase{"a,b\n\"x\ny\",1\n1\n", "line 4: 1 fields; the header has 2"},
-        LineCase{"a,b\n\"x\ry\",1\n1\n", "line 3: 1 fields; the header has 2"},
-        LineCase{"a\n\"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\"x",
-                 "line 12: text after a closing quote"},
-        LineCase{"a\n\"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11",
-                 "line 2: a quoted field is never closed"},
-        LineCase{"a\n\"", "line 2: a quoted field is never closed"},
-        LineCase{"a\n\"\"\"", "line 2: a quoted field is never closed"},
-        LineCase{"a,b\n1\n\"x", "line 3: a quoted field is never closed"},
-        LineCase{"a,b\n1\n\"x\" \n", "line 3: text after a closing quote"},
-        LineCase{"\"x\"y", "line 1: text after a closing quote"},
-        LineCase{"\n\r\n\r", "no header line"},
-        LineCase{"\na,b\n1", "line 3: 1 fields; the header has 2"},
-        LineCase{"a,b\n1,2,\n", "line 2: 3 fields; the header has 2"},
-        LineCase{"a,b\n1,2,3\n4\n", "line 2: 3 fields; the header has 2"}));
+    testing::Values(LineCase{"a,b\r\n1,2\r\n3\r\n", "line 3: 1 fields; the header has 2"},
+                    LineCase{"a,b\r1,2\r3\r", "line 3: 1 fields; the header has 2"},
+                    LineCase{"a,b\n\"x\ny\",1\n1\n", "line 4: 1 fields; the header has 2"},
+                    LineCase{"a,b\n\"x\ry\",1\n1\n", "line 3: 1 fields; the header has 2"},
+                    LineCase{"a\n\"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11\"x",
+                             "line 12: text after a closing quote"},
+                    LineCase{"a\n\"1\n2\n3\n4\n5\n6\n7\n8\n9\n10\n11",
+                             "line 2: a quoted field is never closed"},
+                    LineCase{"a\n\"", "line 2: a quoted field is never closed"},
+                    LineCase{"a\n\"\"\"", "line 2: a quoted field is never closed"},
+                    LineCase{"a,b\n1\n\"x", "line 3: a quoted field is never closed"},
+                    LineCase{"a,b\n1\n\"x\" \n", "line 3: text after a closing quote"},
+                    LineCase{"\"x\"y", "line 1: text after a closing quote"},
+                    LineCase{"\n\r\n\r", "no header line"},
+                    LineCase{"\na,b\n1", "line 3: 1 fields; the header has 2"},
+                    LineCase{"a,b\n1,2,\n", "line 2: 3 fields; the header has 2"},
+                    LineCase{"a,b\n1,2,3\n4\n", "line 2: 3 fields; the header has 2"}));
 
 TEST(Tokenize, BlankLinesAreSkippedButQuotedEmptyLinesAreRows) {
     Result<Tokens> tokens = tokenize("a\n\n\r\n\"\"\n\r1\n");
@@ -92,13 +94,16 @@ TEST(Tokenize, BlankLinesAreSkippedButQuotedEmptyLinesAreRows) {
 
 TEST(SpanColumn, KeepsOrderAcrossChunksAndReservations) {
     SpanColumn column;
-    for (std::uint32_t i = 0; i < 100; ++i) column.push_back({i, i, false, false});
+    for (std::uint32_t i = 0; i < 100; ++i)
+        column.push_back({i, i, false, false});
     column.reserve(1 << 20);
-    for (std::uint32_t i = 100; i < 3000000; ++i) column.push_back({i, i, false, false});
+    for (std::uint32_t i = 100; i < 3000000; ++i)
+        column.push_back({i, i, false, false});
     ASSERT_EQ(column.size(), 3000000u);
     std::uint32_t expected = 0;
     for (std::size_t c = 0; c < column.chunk_count(); ++c) {
-        for (FieldSpan span : column.chunk(c)) ASSERT_EQ(span.start, expected++);
+        for (FieldSpan span : column.chunk(c))
+            ASSERT_EQ(span.start, expected++);
     }
     EXPECT_EQ(expected, 3000000u);
     column.release_chunk(0);
@@ -108,7 +113,7 @@ TEST(SpanColumn, KeepsOrderAcrossChunksAndReservations) {
 // A text of 2^32 bytes or more is refused before anything is read; the region
 // is reserved address space only and costs no memory.
 class HugeText : public testing::Test {
-protected:
+  protected:
     static constexpr std::size_t limit = std::size_t{1} << 32;
     void SetUp() override {
         region_ = mmap(nullptr, size_, PROT_READ | PROT_WRITE,

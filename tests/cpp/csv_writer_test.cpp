@@ -43,7 +43,8 @@ Frame frame_with_rows() {
     Frame frame;
     EXPECT_TRUE(add_column(frame, "n", ints({1, 2, 3})));
     StringColumnBuilder names;
-    for (std::string_view s : {"x", "", "7"}) names.append(s);
+    for (std::string_view s : {"x", "", "7"})
+        names.append(s);
     EXPECT_TRUE(add_column(frame, "s", names.finish()));
     return frame;
 }
@@ -78,13 +79,20 @@ TEST(ToCsv, FrameWithoutColumnsKeepsItsLines) {
 TEST(ToCsv, AFirstNameStartingWithAByteOrderMarkSurvivesTheRoundTrip) {
     Frame frame;
     ASSERT_TRUE(add_column(frame, "\xEF\xBB\xBFid", ints({1})));
-    ASSERT_TRUE(add_column(frame, "\xEF\xBB\xBF" "b", ints({2})));
+    ASSERT_TRUE(add_column(frame,
+                           "\xEF\xBB\xBF"
+                           "b",
+                           ints({2})));
     std::string text = text_of(to_csv(frame));
-    EXPECT_EQ(text, "\"\xEF\xBB\xBFid\",\xEF\xBB\xBF" "b\n1,2\n");
+    EXPECT_EQ(text,
+              "\"\xEF\xBB\xBFid\",\xEF\xBB\xBF"
+              "b\n1,2\n");
     Result<Frame> back = read_csv(text);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->columns()[0].name, "\xEF\xBB\xBFid");
-    EXPECT_EQ(back->columns()[1].name, "\xEF\xBB\xBF" "b");
+    EXPECT_EQ(back->columns()[1].name,
+              "\xEF\xBB\xBF"
+              "b");
 }
 
 }  // namespace

@@ -12,11 +12,14 @@ ColumnValues ints(std::initializer_list<std::int64_t> values) {
 
 ColumnValues strings(std::initializer_list<std::string_view> values) {
     StringColumnBuilder builder;
-    for (std::string_view v : values) builder.append(v);
+    for (std::string_view v : values)
+        builder.append(v);
     return builder.finish();
 }
 
-std::string message_of(const Failure& failure) { return std::get<FrameError>(failure).message; }
+std::string message_of(const Failure& failure) {
+    return std::get<FrameError>(failure).message;
+}
 
 Frame frame_of_three() {
     Frame frame;

@@ -72,8 +72,7 @@ TEST(Group, FollowsTheRowOrderOfASelection) {
     Result<Frame> keys = key_frame(grouped);
     ASSERT_TRUE(keys);
     EXPECT_EQ(keys->selection(), nullptr);
-    EXPECT_EQ(strings_of(*keys->columns()[0].values),
-              (Strings{"c", "b", "a"}));
+    EXPECT_EQ(strings_of(*keys->columns()[0].values), (Strings{"c", "b", "a"}));
 }
 
 TEST(Group, KeepsASnapshotOfTheColumns) {
@@ -88,7 +87,8 @@ TEST(Group, ManyGroupsStayApart) {
     constexpr std::int64_t count = 100000;
     NumberColumnBuilder<std::int64_t> keys;
     for (int round = 0; round < 2; ++round) {
-        for (std::int64_t i = 0; i < count; ++i) keys.append(i * 7919 % count);
+        for (std::int64_t i = 0; i < count; ++i)
+            keys.append(i * 7919 % count);
     }
     Frame frame;
     ASSERT_TRUE(add_column(frame, "k", keys.finish()));

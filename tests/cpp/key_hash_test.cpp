@@ -51,7 +51,8 @@ struct TextBuffer {
     explicit TextBuffer(char fill) {
         for (std::size_t length = 0; length <= 40; ++length) {
             std::string text;
-            for (std::size_t i = 0; i < length; ++i) text += static_cast<char>(fill + i * 37);
+            for (std::size_t i = 0; i < length; ++i)
+                text += static_cast<char>(fill + i * 37);
             texts.push_back(text);
             bytes += text;
             offsets.push_back(bytes.size());
@@ -91,7 +92,8 @@ TEST(KeyText, ComparesEveryByteAcrossBuffers) {
 
 double compensated(std::initializer_list<double> values) {
     CompensatedSum sum;
-    for (double v : values) sum.add(v);
+    for (double v : values)
+        sum.add(v);
     return sum.result();
 }
 

@@ -26,23 +26,24 @@ TEST_P(FormatF64, LaysOutTheShortestDigits) {
 
 constexpr double inf = std::numeric_limits<double>::infinity();
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, FormatF64,
-    testing::Values(F64Case{0.0, "0.0"}, F64Case{-0.0, "-0.0"}, F64Case{1.0, "1.0"},
-                    F64Case{100.0, "100.0"}, F64Case{1e15, "1000000000000000.0"},
-                    F64Case{1e16, "1e+16"}, F64Case{1e20, "1e+20"}, F64Case{0.0001, "0.0001"},
-                    F64Case{0.00001, "1e-05"}, F64Case{0.00012345, "0.00012345"},
-                    F64Case{0.1, "0.1"}, F64Case{1.0 / 3, "0.3333333333333333"},
-                    F64Case{5e-324, "5e-324"},
-                    F64Case{1.7976931348623157e308, "1.7976931348623157e+308"},
-                    F64Case{123.456, "123.456"}, F64Case{-2.5, "-2.5"},
-                    F64Case{1.5e300, "1.5e+300"}, F64Case{1e100, "1e+100"},
-                    F64Case{9007199254740993.0, "9007199254740992.0"},
-                    F64Case{1234567890123456.7, "1234567890123456.8"},
-                    F64Case{-1.2345678901234568e-5, "-1.2345678901234568e-05"},
-                    F64Case{std::numeric_limits<double>::quiet_NaN(), "nan"},
-                    F64Case{-std::numeric_limits<double>::quiet_NaN(), "nan"},
-                    F64Case{inf, "inf"}, F64Case{-inf, "-inf"}));
+INSTANTIATE_TEST_SUITE_P(Cases, FormatF64,
+                         testing::Values(F64Case{0.0, "0.0"}, F64Case{-0.0, "-0.0"},
+                                         F64Case{1.0, "1.0"}, F64Case{100.0, "100.0"},
+                                         F64Case{1e15, "1000000000000000.0"},
+                                         F64Case{1e16, "1e+16"}, F64Case{1e20, "1e+20"},
+                                         F64Case{0.0001, "0.0001"}, F64Case{0.00001, "1e-05"},
+                                         F64Case{0.00012345, "0.00012345"}, F64Case{0.1, "0.1"},
+                                         F64Case{1.0 / 3, "0.3333333333333333"},
+                                         F64Case{5e-324, "5e-324"},
+                                         F64Case{1.7976931348623157e308, "1.7976931348623157e+308"},
+                                         F64Case{123.456, "123.456"}, F64Case{-2.5, "-2.5"},
+                                         F64Case{1.5e300, "1.5e+300"}, F64Case{1e100, "1e+100"},
+                                         F64Case{9007199254740993.0, "9007199254740992.0"},
+                                         F64Case{1234567890123456.7, "1234567890123456.8"},
+                                         F64Case{-1.2345678901234568e-5, "-1.2345678901234568e-05"},
+                                         F64Case{std::numeric_limits<double>::quiet_NaN(), "nan"},
+                                         F64Case{-std::numeric_limits<double>::quiet_NaN(), "nan"},
+                                         F64Case{inf, "inf"}, F64Case{-inf, "-inf"}));
 
 TEST(FormatF64, LongestTextsFitTheirRoom) {
     for (double value : {-1.7976931348623157e308, -2.2250738585072014e-308, -1.2345678901234567e-5,
@@ -128,19 +129,19 @@ INSTANTIATE_TEST_SUITE_P(
         F64TextCase{"2e-324", 0.0}, F64TextCase{"0.1", 0.1}, F64TextCase{"0.3", 0.3},
         F64TextCase{"9007199254740993", 9007199254740992.0},
         F64TextCase{"9007199254740995", 9007199254740996.0},
-        F64TextCase{"0.12345678901234567890123", 0.12345678901234568},
-        F64TextCase{"-inf", -inf}, F64TextCase{"+inf", inf}, F64TextCase{"-Infinity", -inf},
-        F64TextCase{"+iNf", inf}, F64TextCase{"inf", std::nullopt},
-        F64TextCase{"nan", std::nullopt}, F64TextCase{"infinity", std::nullopt},
-        F64TextCase{"-infin", std::nullopt}, F64TextCase{"-nana", std::nullopt},
-        F64TextCase{"", std::nullopt}, F64TextCase{".", std::nullopt},
-        F64TextCase{"-", std::nullopt}, F64TextCase{"+.", std::nullopt},
-        F64TextCase{"e5", std::nullopt}, F64TextCase{"1e", std::nullopt},
-        F64TextCase{"1e+", std::nullopt}, F64TextCase{"1.2.3", std::nullopt},
-        F64TextCase{" 1", std::nullopt}, F64TextCase{"1 ", std::nullopt},
-        F64TextCase{"1_000", std::nullopt}, F64TextCase{"0x10", std::nullopt},
-        F64TextCase{"1,5", std::nullopt}, F64TextCase{"--1", std::nullopt},
-        F64TextCase{"1e5.0", std::nullopt}, F64TextCase{"12345678.12345678x", std::nullopt}));
+        F64TextCase{"0.12345678901234567890123", 0.12345678901234568}, F64TextCase{"-inf", -inf},
+        F64TextCase{"+inf", inf}, F64TextCase{"-Infinity", -inf}, F64TextCase{"+iNf", inf},
+        F64TextCase{"inf", std::nullopt}, F64TextCase{"nan", std::nullopt},
+        F64TextCase{"infinity", std::nullopt}, F64TextCase{"-infin", std::nullopt},
+        F64TextCase{"-nana", std::nullopt}, F64TextCase{"", std::nullopt},
+        F64TextCase{".", std::nullopt}, F64TextCase{"-", std::nullopt},
+        F64TextCase{"+.", std::nullopt}, F64TextCase{"e5", std::nullopt},
+        F64TextCase{"1e", std::nullopt}, F64TextCase{"1e+", std::nullopt},
+        F64TextCase{"1.2.3", std::nullopt}, F64TextCase{" 1", std::nullopt},
+        F64TextCase{"1 ", std::nullopt}, F64TextCase{"1_000", std::nullopt},
+        F64TextCase{"0x10", std::nullopt}, F64TextCase{"1,5", std::nullopt},
+        F64TextCase{"--1", std::nullopt}, F64TextCase{"1e5.0", std::nullopt},
+        F64TextCase{"12345678.12345678x", std::nullopt}));
 
 TEST(ParseF64, SignOfTheWords) {
     EXPECT_TRUE(std::signbit(*parse_f64_text("-nan")));
@@ -157,7 +158,8 @@ TEST(ParseF64, AgreesWithTheLibraryOnRandomDecimals) {
         std::string text;
         int whole = static_cast<int>(random() % 12);
         int fraction = static_cast<int>(random() % 24);
-        for (int d = 0; d < whole; ++d) text += static_cast<char>('0' + random() % 10);
+        for (int d = 0; d < whole; ++d)
+            text += static_cast<char>('0' + random() % 10);
         if (fraction > 0 || whole == 0) {
             text += '.';
             for (int d = 0; d < fraction || (whole == 0 && d == 0); ++d) {

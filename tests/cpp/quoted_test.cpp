@@ -23,8 +23,7 @@ INSTANTIATE_TEST_SUITE_P(
                     QuotedCase{"back\\slash", "\"back\\\\slash\""},
                     QuotedCase{"t\tr\rn\n", "\"t\\tr\\rn\\n\""},
                     QuotedCase{std::string_view("nul\0", 4), "\"nul\\0\""},
-                    QuotedCase{"it's", "\"it's\""},
-                    QuotedCase{"\x01\x7f", "\"\\u{1}\\u{7f}\""},
+                    QuotedCase{"it's", "\"it's\""}, QuotedCase{"\x01\x7f", "\"\\u{1}\\u{7f}\""},
                     // no-break space and zero-width space are separators / format
                     QuotedCase{"a\u00a0b\u200bc", "\"a\\u{a0}b\\u{200b}c\""},
                     // a combining acute accent, and a letter that needs no escape

@@ -30,15 +30,19 @@ ColumnValues floats(std::vector<double> values) {
 
 ColumnValues strings(std::initializer_list<std::string_view> values) {
     StringColumnBuilder builder;
-    for (std::string_view v : values) builder.append(v);
+    for (std::string_view v : values)
+        builder.append(v);
     return builder.finish();
 }
 
-std::string message_of(const Failure& failure) { return std::get<FrameError>(failure).message; }
+std::string message_of(const Failure& failure) {
+    return std::get<FrameError>(failure).message;
+}
 
 std::vector<std::uint32_t> positions_of(const Frame& frame) {
     std::vector<std::uint32_t> out;
-    frame.for_each_position([&](std::size_t, std::size_t p) { out.push_back(static_cast<std::uint32_t>(p)); });
+    frame.for_each_position(
+        [&](std::size_t, std::size_t p) { out.push_back(static_cast<std::uint32_t>(p)); });
     return out;
 }
 
@@ -79,8 +83,11 @@ TEST(Filters, FewKeptRowsGetATightSelection) {
 TEST(Filters, IntegerAgainstExactFloat) {
     constexpr std::int64_t lo = std::numeric_limits<std::int64_t>::min();
     constexpr std::int64_t hi = std::numeric_limits<std::int64_t>::max();
-    Frame frame = one_column("n", ints({lo, -1, 0, 2, 3, (std::int64_t{1} << 53), (std::int64_t{1} << 53) + 1, hi}));
-    auto count = [&](CompareOp op, double v) { return filter_compare(frame, "n", op, v)->height(); };
+    Frame frame = one_column(
+        "n", ints({lo, -1, 0, 2, 3, (std::int64_t{1} << 53), (std::int64_t{1} << 53) + 1, hi}));
+    auto count = [&](CompareOp op, double v) {
+        return filter_compare(frame, "n", op, v)->height();
+    };
     EXPECT_EQ(count(CompareOp::eq, 9007199254740993.0), 1u);  // the double is 2^53
     EXPECT_EQ(count(CompareOp::eq, 2.5), 0u);
     EXPECT_EQ(count(CompareOp::lt, 2.5), 4u);
@@ -99,22 +106,27 @@ TEST(Filters, IntegerAgainstExactFloat) {
 
 TEST(Filters, MissingEntriesAreNeverKept) {
     PodVector<std::uint8_t> present{1, 0, 1};
-    Frame frame = one_column("x", ColumnValues::of_f64(PodVector<double>{1.0, 0.0, 2.0}, std::move(present)));
-    EXPECT_EQ(positions_of(*filter_compare(frame, "x", CompareOp::ne, 5)), (std::vector<std::uint32_t>{0, 2}));
-    EXPECT_EQ(positions_of(*filter_compare(frame, "x", CompareOp::eq, 0)), (std::vector<std::uint32_t>{}));
+    Frame frame =
+        one_column("x", ColumnValues::of_f64(PodVector<double>{1.0, 0.0, 2.0}, std::move(present)));
+    EXPECT_EQ(positions_of(*filter_compare(frame, "x", CompareOp::ne, 5)),
+              (std::vector<std::uint32_t>{0, 2}));
+    EXPECT_EQ(positions_of(*filter_compare(frame, "x", CompareOp::eq, 0)),
+              (std::vector<std::uint32_t>{}));
     std::vector<double> zero{0.0};
     EXPECT_EQ(filter_among_numbers(frame, "x", zero)->height(), 0u);
 }
 
 TEST(Filters, ManyStringsUseTheSetAndMatchBytes) {
     std::vector<std::string> wanted;
-    for (int i = 0; i < 200; ++i) wanted.push_back("key_" + std::to_string(i * 3));
+    for (int i = 0; i < 200; ++i)
+        wanted.push_back("key_" + std::to_string(i * 3));
     wanted.push_back("");
     wanted.push_back(std::string("a\0b", 3));
     wanted.push_back("a considerably longer key whose middle differs: 1");
-    Frame frame = one_column("s", strings({"key_3", "key_4", "", std::string_view("a\0b", 3), "a\0c",
-                                           "a considerably longer key whose middle differs: 2",
-                                           "a considerably longer key whose middle differs: 1", "key_597"}));
+    Frame frame =
+        one_column("s", strings({"key_3", "key_4", "", std::string_view("a\0b", 3), "a\0c",
+                                 "a considerably longer key whose middle differs: 2",
+                                 "a considerably longer key whose middle differs: 1", "key_597"}));
     Result<Frame> kept = filter_in_strings(frame, "s", wanted);
     ASSERT_TRUE(kept);
     EXPECT_EQ(positions_of(*kept), (std::vector<std::uint32_t>{0, 2, 3, 6, 7}));
@@ -138,8 +150,10 @@ TEST(Filters, Messages) {
 
 // The reference order: std::stable_sort with the specified comparison, NaN
 // after numbers and before missing entries.
-std::vector<std::uint32_t> reference_order(const std::vector<double>& values, const std::vector<bool>& present,
-                                           const std::vector<std::uint32_t>& rows, bool descending) {
+std::vector<std::uint32_t> reference_order(const std::vector<double>& values,
+                                           const std::vector<bool>& present,
+                                           const std::vector<std::uint32_t>& rows,
+                                           bool descending) {
     auto rank = [&](std::uint32_t p) { return !present[p] ? 2 : std::isnan(values[p]) ? 1 : 0; };
     std::vector<std::uint32_t> order = rows;
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
@@ -158,9 +172,12 @@ TEST(Sort, RadixMatchesStableSortOnFloats) {
         std::vector<double> values(n);
         std::vector<bool> present(n);
         PodVector<std::uint8_t> mask(n);
-        const double pool[] = {0.0, -0.0, 1.5, -1.5, std::nan(""), INFINITY, -INFINITY, 1e300, -1e-300};
+        const double pool[] = {0.0,      -0.0,      1.5,   -1.5,   std::nan(""),
+                               INFINITY, -INFINITY, 1e300, -1e-300};
         for (std::size_t i = 0; i < n; ++i) {
-            values[i] = random() % 3 == 0 ? pool[random() % 9] : std::ldexp(double(random() % 1000) - 500, int(random() % 40) - 20);
+            values[i] = random() % 3 == 0
+                            ? pool[random() % 9]
+                            : std::ldexp(double(random() % 1000) - 500, int(random() % 40) - 20);
             present[i] = random() % 10 != 0;
             if (!present[i]) values[i] = 0.0;
             mask[i] = present[i] ? 1 : 0;
@@ -186,20 +203,27 @@ TEST(Sort, RadixMatchesStableSortOnFloats) {
 TEST(Sort, NanAfterNumbersAndBeforeMissingInBothDirections) {
     PodVector<std::uint8_t> present{1, 0, 1, 1, 1, 0, 1};
     double nan = std::nan("");
-    Frame frame = one_column("x", ColumnValues::of_f64(PodVector<double>{nan, 0.0, 2.0, nan, -1.0, 0.0, 2.0},
-                                                       std::move(present)));
-    EXPECT_EQ(positions_of(*sort_by(frame, "x", false)), (std::vector<std::uint32_t>{4, 2, 6, 0, 3, 1, 5}));
-    EXPECT_EQ(positions_of(*sort_by(frame, "x", true)), (std::vector<std::uint32_t>{2, 6, 4, 0, 3, 1, 5}));
+    Frame frame =
+        one_column("x", ColumnValues::of_f64(PodVector<double>{nan, 0.0, 2.0, nan, -1.0, 0.0, 2.0},
+                                             std::move(present)));
+    EXPECT_EQ(positions_of(*sort_by(frame, "x", false)),
+              (std::vector<std::uint32_t>{4, 2, 6, 0, 3, 1, 5}));
+    EXPECT_EQ(positions_of(*sort_by(frame, "x", true)),
+              (std::vector<std::uint32_t>{2, 6, 4, 0, 3, 1, 5}));
     Frame reversed = take_rows(frame, RowSelection{6, 5, 4, 3, 2, 1, 0});
-    EXPECT_EQ(positions_of(*sort_by(reversed, "x", true)), (std::vector<std::uint32_t>{6, 2, 4, 3, 0, 5, 1}));
+    EXPECT_EQ(positions_of(*sort_by(reversed, "x", true)),
+              (std::vector<std::uint32_t>{6, 2, 4, 3, 0, 5, 1}));
 }
 
 TEST(Sort, MissingStringsAndIntegersGoLast) {
     PodVector<std::uint8_t> present{0, 1, 1, 0, 1};
-    Frame numbers = one_column("n", ColumnValues::of_i64(PodVector<std::int64_t>{0, 2, 0, 0, 2}, std::move(present)));
+    Frame numbers = one_column(
+        "n", ColumnValues::of_i64(PodVector<std::int64_t>{0, 2, 0, 0, 2}, std::move(present)));
     // 2, missing, 2, 3, shifted: rows 1 and 4 hold 2.
-    EXPECT_EQ(positions_of(*sort_by(numbers, "n", false)), (std::vector<std::uint32_t>{2, 1, 4, 0, 3}));
-    EXPECT_EQ(positions_of(*sort_by(numbers, "n", true)), (std::vector<std::uint32_t>{1, 4, 2, 0, 3}));
+    EXPECT_EQ(positions_of(*sort_by(numbers, "n", false)),
+              (std::vector<std::uint32_t>{2, 1, 4, 0, 3}));
+    EXPECT_EQ(positions_of(*sort_by(numbers, "n", true)),
+              (std::vector<std::uint32_t>{1, 4, 2, 0, 3}));
     StringColumnBuilder builder;
     builder.append("b");
     builder.append_missing();
@@ -214,7 +238,8 @@ TEST(Sort, IntegersAcrossTheWholeRange) {
     std::mt19937_64 random(11);
     std::vector<std::int64_t> values(5000);
     for (auto& v : values) {
-        v = random() % 4 == 0 ? static_cast<std::int64_t>(random() % 7) - 3 : static_cast<std::int64_t>(random());
+        v = random() % 4 == 0 ? static_cast<std::int64_t>(random() % 7) - 3
+                              : static_cast<std::int64_t>(random());
     }
     values[0] = std::numeric_limits<std::int64_t>::min();
     values[1] = std::numeric_limits<std::int64_t>::max();
@@ -237,19 +262,22 @@ TEST(Sort, StringsByBytesWithSharedPrefixes) {
         std::string text;
         if (random() % 2 == 0) text = "common_prefix_";
         std::size_t length = random() % 12;
-        for (std::size_t j = 0; j < length; ++j) text += alphabet[random() % 5];
+        for (std::size_t j = 0; j < length; ++j)
+            text += alphabet[random() % 5];
         texts.push_back(text);
     }
     // Texts that agree in their first eight bytes once padded with zero bytes.
     for (int i = 0; i < 500; ++i) {
         std::string text = "ab";
         std::size_t length = random() % 12;
-        for (std::size_t j = 0; j < length; ++j) text += random() % 4 == 0 ? 'a' : '\0';
+        for (std::size_t j = 0; j < length; ++j)
+            text += random() % 4 == 0 ? 'a' : '\0';
         texts.push_back(text);
     }
     std::shuffle(texts.begin(), texts.end(), random);
     StringColumnBuilder builder;
-    for (const std::string& t : texts) builder.append(t);
+    for (const std::string& t : texts)
+        builder.append(t);
     Frame frame = one_column("s", builder.finish());
     for (bool descending : {false, true}) {
         std::vector<std::uint32_t> expected(texts.size());
