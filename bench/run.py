@@ -144,10 +144,12 @@ def main():
         print(f"smoke run: {len(results)} tasks, every system's results agree")
         return
     RESULTS.mkdir(exist_ok=True)
+    # A run of some tasks only does not replace the full results.
+    stem = "partial" if args.tasks else "latest"
     document = {"machine": machine(), "results": results}
-    (RESULTS / "latest.json").write_text(json.dumps(document, indent=1) + "\n")
-    report.chart(results, RESULTS / "latest.png", document["machine"])
-    print(f"\nwrote {RESULTS / 'latest.json'} and {RESULTS / 'latest.png'}")
+    (RESULTS / f"{stem}.json").write_text(json.dumps(document, indent=1) + "\n")
+    report.chart(results, RESULTS / f"{stem}.png", document["machine"])
+    print(f"\nwrote {RESULTS / (stem + '.json')} and {RESULTS / (stem + '.png')}")
 
 
 if __name__ == "__main__":
