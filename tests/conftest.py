@@ -32,8 +32,25 @@ def frame_of(**columns):
     return frame
 
 
+READERS = {"i64": "ints", "f64": "floats", "str": "strings"}
+
+
+def values_of(frame, name):
+    """The entries of a column, read with the method of its dtype."""
+    return getattr(frame, READERS[frame.dtypes()[frame.names().index(name)]])(name)
+
+
+def table(frame):
+    """(name, dtype, values) per column; floats as repr, so -0.0 and nan compare."""
+    result = []
+    for name, dtype in zip(frame.names(), frame.dtypes()):
+        values = values_of(frame, name)
+        if dtype == "f64":
+            values = [None if v is None else repr(v) for v in values]
+        result.append((name, dtype, values))
+    return result
+
+
 def snapshot(frame):
     """Everything a frame shows, for checking that a call left it unchanged."""
-    readers = {"i64": frame.ints, "f64": frame.floats, "str": frame.strings}
-    columns = [(name, dtype, readers[dtype](name)) for name, dtype in zip(frame.names(), frame.dtypes())]
-    return frame.height(), [(n, d, [repr(v) for v in vs]) for n, d, vs in columns]
+    return frame.height(), table(frame)

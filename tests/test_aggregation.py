@@ -8,13 +8,12 @@ import pytest
 import tarnwick
 from tarnwick import Frame
 
-from conftest import frame_of
+from conftest import frame_of, values_of
 
 needs_read_csv = pytest.mark.skipif(not hasattr(tarnwick, "read_csv"), reason="read_csv is not built yet")
 needs_to_csv = pytest.mark.skipif(not hasattr(Frame, "to_csv"), reason="Frame.to_csv is not built yet")
 
 REDUCTIONS = ["sum", "mean", "min", "max"]
-READERS = {"i64": "ints", "f64": "floats", "str": "strings"}
 INF = math.inf
 
 
@@ -24,7 +23,7 @@ def reduce(values, how, kind=None):
     adder = {"i64": f.add_ints, "f64": f.add_floats, "str": f.add_strings}
     adder[kind or _kind_of(values)]("v", values)
     result = getattr(f.group([]), how)("v")
-    return getattr(result, READERS[result.dtypes()[-1]])("v")
+    return values_of(result, "v")
 
 
 def _kind_of(values):

@@ -10,21 +10,7 @@ from hypothesis import given, settings, strategies as st
 import tarnwick
 from tarnwick import read_csv
 
-from conftest import data_file
-
-READERS = {"i64": "ints", "f64": "floats", "str": "strings"}
-
-
-def table(frame):
-    """(name, dtype, values) per column; floats as repr, so -0.0 and nan compare."""
-    result = []
-    for name, dtype in zip(frame.names(), frame.dtypes()):
-        values = getattr(frame, READERS[dtype])(name)
-        if dtype == "f64":
-            values = [None if v is None else repr(v) for v in values]
-        result.append((name, dtype, values))
-    return result
-
+from conftest import data_file, table, values_of
 
 def f64(*values):
     return [None if v is None else repr(float(v)) for v in values]
@@ -199,8 +185,7 @@ def matches(dtype, value, text):
 def assert_rows(frame, rows):
     assert frame.height() == len(rows)
     for name, dtype in zip(frame.names(), frame.dtypes()):
-        values = getattr(frame, READERS[dtype])(name)
-        for value, row in zip(values, rows):
+        for value, row in zip(values_of(frame, name), rows):
             assert matches(dtype, value, row.get(name, "")), (name, value, row)
 
 

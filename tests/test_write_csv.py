@@ -7,9 +7,7 @@ from hypothesis import given, settings, strategies as st
 import tarnwick
 from tarnwick import Frame, read_csv
 
-from conftest import data_file, frame_of
-
-READERS = {"i64": "ints", "f64": "floats", "str": "strings"}
+from conftest import data_file, frame_of, table
 
 # Unicode White_Space: a text starting with one of these is quoted.
 WHITE_SPACE = ("\t\n\x0b\x0c\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006"
@@ -88,16 +86,6 @@ def test_to_csv_takes_no_arguments_and_leaves_the_frame_alone():
 
 
 # --- Reading back ----------------------------------------------------------
-
-def table(frame):
-    result = []
-    for name, dtype in zip(frame.names(), frame.dtypes()):
-        values = getattr(frame, READERS[dtype])(name)
-        if dtype == "f64":
-            values = [None if v is None else repr(v) for v in values]
-        result.append((name, dtype, values))
-    return result
-
 
 def after_round_trip(frame):
     """What reading frame.to_csv() gives, by the writer's list of exceptions:

@@ -11,7 +11,7 @@
 namespace tarnwick {
 namespace {
 
-using namespace testing;
+using namespace test_columns;
 using std::nullopt;
 using Ints = std::vector<std::optional<std::int64_t>>;
 using Floats = std::vector<std::optional<double>>;

@@ -13,7 +13,7 @@
 #include "engine/error.hpp"
 #include "engine/frame.hpp"
 
-namespace tarnwick::testing {
+namespace tarnwick::test_columns {
 
 inline ColumnValues ints(std::initializer_list<std::optional<std::int64_t>> values) {
     NumberColumnBuilder<std::int64_t> builder;
@@ -26,6 +26,21 @@ inline ColumnValues floats(std::initializer_list<std::optional<double>> values) 
     NumberColumnBuilder<double> builder;
     for (const auto& v : values)
         v ? builder.append(*v) : builder.append_missing();
+    return builder.finish();
+}
+
+// From plain vectors, for generated values; none missing.
+inline ColumnValues ints(const std::vector<std::int64_t>& values) {
+    NumberColumnBuilder<std::int64_t> builder;
+    for (std::int64_t v : values)
+        builder.append(v);
+    return builder.finish();
+}
+
+inline ColumnValues floats(const std::vector<double>& values) {
+    NumberColumnBuilder<double> builder;
+    for (double v : values)
+        builder.append(v);
     return builder.finish();
 }
 
@@ -77,4 +92,4 @@ inline std::string message_of(const Failure& failure) {
     return "internal: " + std::get<InternalError>(failure).message;
 }
 
-}  // namespace tarnwick::testing
+}  // namespace tarnwick::test_columns

@@ -4,15 +4,14 @@
 
 #include <cstring>
 
+#include "columns.hpp"
 #include "csv/reader.hpp"
 #include "csv/tokenizer.hpp"
 
 namespace tarnwick {
 namespace {
 
-std::string message_of(const Failure& failure) {
-    return std::get<FrameError>(failure).message;
-}
+using namespace test_columns;
 
 std::vector<FieldSpan> spans_of(const SpanColumn& column) {
     std::vector<FieldSpan> spans;

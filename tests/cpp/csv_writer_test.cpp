@@ -2,18 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include "columns.hpp"
 #include "csv/reader.hpp"
 #include "repr/frame_text.hpp"
 
 namespace tarnwick {
 namespace {
 
+using namespace test_columns;
+
 std::string text_of(const PodVector<char>& buffer) {
     return std::string(buffer.data(), buffer.size());
-}
-
-ColumnValues ints(std::initializer_list<std::int64_t> values) {
-    return ColumnValues::of_i64(PodVector<std::int64_t>(values));
 }
 
 std::string escaped(std::string_view text) {

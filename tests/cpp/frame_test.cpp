@@ -3,23 +3,12 @@
 
 #include <gtest/gtest.h>
 
+#include "columns.hpp"
+
 namespace tarnwick {
 namespace {
 
-ColumnValues ints(std::initializer_list<std::int64_t> values) {
-    return ColumnValues::of_i64(PodVector<std::int64_t>(values));
-}
-
-ColumnValues strings(std::initializer_list<std::string_view> values) {
-    StringColumnBuilder builder;
-    for (std::string_view v : values)
-        builder.append(v);
-    return builder.finish();
-}
-
-std::string message_of(const Failure& failure) {
-    return std::get<FrameError>(failure).message;
-}
+using namespace test_columns;
 
 Frame frame_of_three() {
     Frame frame;

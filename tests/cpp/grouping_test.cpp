@@ -11,7 +11,7 @@
 namespace tarnwick {
 namespace {
 
-using namespace testing;
+using namespace test_columns;
 using std::nullopt;
 using Groups = std::vector<std::uint32_t>;
 using Strings = std::vector<std::optional<std::string>>;

@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "columns.hpp"
 #include "engine/date_parts.hpp"
 #include "engine/filters.hpp"
 #include "engine/slice.hpp"
@@ -16,28 +17,7 @@
 namespace tarnwick {
 namespace {
 
-ColumnValues ints(std::vector<std::int64_t> values) {
-    PodVector<std::int64_t> v(values.size());
-    std::copy(values.begin(), values.end(), v.data());
-    return ColumnValues::of_i64(std::move(v));
-}
-
-ColumnValues floats(std::vector<double> values) {
-    PodVector<double> v(values.size());
-    std::copy(values.begin(), values.end(), v.data());
-    return ColumnValues::of_f64(std::move(v));
-}
-
-ColumnValues strings(std::initializer_list<std::string_view> values) {
-    StringColumnBuilder builder;
-    for (std::string_view v : values)
-        builder.append(v);
-    return builder.finish();
-}
-
-std::string message_of(const Failure& failure) {
-    return std::get<FrameError>(failure).message;
-}
+using namespace test_columns;
 
 std::vector<std::uint32_t> positions_of(const Frame& frame) {
     std::vector<std::uint32_t> out;
