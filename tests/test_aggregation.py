@@ -10,8 +10,6 @@ from tarnwick import Frame
 
 from conftest import frame_of, values_of
 
-needs_read_csv = pytest.mark.skipif(not hasattr(tarnwick, "read_csv"), reason="read_csv is not built yet")
-needs_to_csv = pytest.mark.skipif(not hasattr(Frame, "to_csv"), reason="Frame.to_csv is not built yet")
 
 REDUCTIONS = ["sum", "mean", "min", "max"]
 INF = math.inf
@@ -222,7 +220,6 @@ def test_name_by_keyword():
     assert g.max(name="v").ints("v") == [3]
 
 
-@needs_read_csv
 def test_missing_values_take_no_part():
     f = tarnwick.read_csv("k,n,x,s\na,,,\nb,4,2.5,q\na,,,\nb,,0.5,p\n")
     g = f.group(["k"])
@@ -235,7 +232,6 @@ def test_missing_values_take_no_part():
     assert g.count().ints("count") == [2, 2]
 
 
-@needs_to_csv
 def test_results_write_as_csv():
     text = frame_of(k=["a", "b", "a"], v=[1, 2, 3]).group(["k"]).sum("v").to_csv()
     assert text.splitlines()[0] == "k,v"

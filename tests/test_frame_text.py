@@ -27,8 +27,6 @@ def test_text_of_a_frame(frame, text):
 
 def test_height_is_the_height_the_frame_shows():
     frame = frame_of(a=[1, 2, 3, 4, 5])
-    if not hasattr(Frame, "head"):
-        pytest.skip("head is not built yet")
     assert repr(frame.head(2)) == "Frame(2 rows: a i64)"
 
 

@@ -11,9 +11,6 @@ from tarnwick import Frame
 
 from conftest import frame_of, snapshot
 
-needs = {name: pytest.mark.skipif(not hasattr(Frame, name), reason=f"Frame.{name} is not built yet")
-         for name in ("sort", "where_gt", "head", "select")}
-needs_read_csv = pytest.mark.skipif(not hasattr(tarnwick, "read_csv"), reason="read_csv is not built yet")
 
 
 def float_of(bits):
@@ -144,7 +141,6 @@ def test_results_can_be_grouped_again():
     assert by_both.group(["count"]).sum("share").floats("share") == [0.5, 0.5]
 
 
-@needs["sort"]
 def test_a_sorted_frame_groups_in_its_row_order():
     f = frame_of(k=[2, 3, 1, 3, 2], v=[1, 2, 3, 4, 5])
     g = f.sort("k", True).group(["k"])
@@ -153,7 +149,6 @@ def test_a_sorted_frame_groups_in_its_row_order():
     assert result.ints("v") == [2, 1, 3]
 
 
-@needs["where_gt"]
 def test_a_filtered_frame_groups_only_its_rows():
     f = frame_of(k=["a", "b", "a", "c"], v=[1, 5, 7, 9])
     result = f.where_gt("v", 4).group(["k"]).sum("v")
@@ -161,7 +156,6 @@ def test_a_filtered_frame_groups_only_its_rows():
     assert result.ints("v") == [5, 7, 9]
 
 
-@needs_read_csv
 def test_missing_keys_form_their_own_group():
     f = tarnwick.read_csv("k,s,v\n1,a,1\n,,2\n1,,3\n,,4\n0,a,5\n")
     counted = f.group(["k", "s"]).count()

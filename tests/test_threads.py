@@ -430,8 +430,12 @@ def test_a_frame_dropped_on_another_thread_never_frees_shared_storage():
             for round_ in range(300):
                 derived = [f.where_gt("x", 0.0), f.sort("k", round_ % 2 == 0),
                            f.head(n - round_), f.select(["s"]), f.group(["k"])]
-                handed.put(derived[round_ % len(derived)])
-                derived.clear()  # the handed one's last reference is now the queue's
+                # The handed object's only reference is the box's, and only the
+                # dropper takes it out: its last drop is on the dropper, always.
+                box = [derived[round_ % len(derived)]]
+                derived.clear()
+                handed.put(box)
+                del box
                 again = f.tail(n - round_).where_lt("x", 10.0)
                 assert again.height() == sum(1 for x in xs[round_:] if x < 10.0)
                 del again
@@ -443,8 +447,8 @@ def test_a_frame_dropped_on_another_thread_never_frees_shared_storage():
             handed.put(None)
 
     def dropper():
-        while handed.get() is not None:
-            pass  # the object got from the queue is dropped here, on this thread
+        while (box := handed.get()) is not None:
+            box.pop()  # the object taken out of the box is dropped here, on this thread
 
     old_hook = sys.unraisablehook
     sys.unraisablehook = reports.append

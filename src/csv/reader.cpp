@@ -12,6 +12,10 @@ namespace {
 constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 // Field offsets are 32-bit.
 constexpr std::uint64_t text_limit = std::uint64_t{1} << 32;
+// The frame is built without add_column, so its row bound holds by this: the
+// header takes at least one byte and every row ends at a line break or at the
+// end of the text, so a text below the limit has fewer rows than row_limit.
+static_assert(text_limit <= row_limit);
 
 std::vector<std::string> header_names(const Tokens& tokens, std::string_view text) {
     std::vector<std::string> names;

@@ -45,6 +45,11 @@ Result<const Column*> find_column_of_kind(const Frame& frame, std::string_view n
 }
 
 Result<void> add_column(Frame& frame, std::string_view name, ColumnValues values) {
+    return add_column_within(frame, name, std::move(values), row_limit);
+}
+
+Result<void> add_column_within(Frame& frame, std::string_view name, ColumnValues values,
+                               std::uint64_t limit) {
     if (frame.selection_) materialize(frame);
     for (const Column& column : frame.columns_) {
         if (column.name == name) {
@@ -54,6 +59,10 @@ Result<void> add_column(Frame& frame, std::string_view name, ColumnValues values
     if (!frame.columns_.empty() && values.size() != frame.height_) {
         return frame_error(std::format("column {} has {} values; the frame has {} rows",
                                        quoted(name), values.size(), frame.height_));
+    }
+    if (values.size() >= limit) {
+        return frame_error(std::format("column {} has {} values; a frame holds at most {} rows",
+                                       quoted(name), values.size(), limit - 1));
     }
     // Everything that can run out of memory happens before the frame changes.
     std::vector<Column>& columns = frame.columns_;

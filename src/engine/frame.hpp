@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -68,7 +69,8 @@ class Frame {
     }
 
   private:
-    friend Result<void> add_column(Frame& frame, std::string_view name, ColumnValues values);
+    friend Result<void> add_column_within(Frame& frame, std::string_view name,
+                                          ColumnValues values, std::uint64_t limit);
     friend void materialize(Frame& frame);
 
     std::vector<Column> columns_;
@@ -76,10 +78,22 @@ class Frame {
     std::uint64_t height_ = 0;
 };
 
+// A column stores fewer entries than this: row selections hold 32-bit
+// positions, so a longer column would make filters, sorts and groupings wrong.
+inline constexpr std::uint64_t row_limit = std::uint64_t{1} << 32;
+static_assert(row_limit - 1 == std::numeric_limits<std::uint32_t>::max());
+
 // Appends a column. A frame with a selection is first given plain storage
 // (also when the call then fails; that changes no row it shows). Fails when the
-// name is taken or the length differs from the height of a frame with columns.
+// name is taken, the length differs from the height of a frame with columns, or
+// the column holds row_limit entries or more. Every way of adding a column ends
+// here, so no frame ever stores a column that long.
 Result<void> add_column(Frame& frame, std::string_view name, ColumnValues values);
+
+// add_column with a smaller bound in place of row_limit, so that tests reach
+// the refusal without a column of 2^32 entries.
+Result<void> add_column_within(Frame& frame, std::string_view name, ColumnValues values,
+                               std::uint64_t limit);
 
 // The first column whose name is byte-equal to `name`.
 Result<const Column*> find_column(const Frame& frame, std::string_view name);

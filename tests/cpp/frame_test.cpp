@@ -36,6 +36,38 @@ TEST(AddColumn, RefusalLeavesFrameUnchanged) {
     EXPECT_TRUE(add_column(frame, "A", ints({1, 2, 3})));  // names are case-sensitive
 }
 
+// The bound on a column's length, reached with a small limit in place of 2^32:
+// the refusal comes before anything is stored, for every kind of column and
+// also on a frame whose height a derived selection set.
+TEST(AddColumn, RefusesColumnsAtTheRowLimit) {
+    for (auto make : {+[](std::size_t n) { return ints(std::vector<std::int64_t>(n, 1)); },
+                      +[](std::size_t n) { return floats(std::vector<double>(n, 1.0)); },
+                      +[](std::size_t n) {
+                          StringColumnBuilder builder;
+                          for (std::size_t i = 0; i < n; ++i)
+                              builder.append("ab");
+                          return builder.finish();
+                      }}) {
+        Frame empty;
+        Result<void> refused = add_column_within(empty, "c\"", make(4), 4);
+        ASSERT_FALSE(refused);
+        EXPECT_EQ(message_of(refused.error()),
+                  "column \"c\\\"\" has 4 values; a frame holds at most 3 rows");
+        EXPECT_EQ(empty.width(), 0u);
+        EXPECT_EQ(empty.height(), 0u);
+        ASSERT_FALSE(add_column_within(empty, "c", make(9), 4));
+        ASSERT_TRUE(add_column_within(empty, "c", make(3), 4));
+        EXPECT_EQ(empty.height(), 3u);
+
+        // A frame without columns that shows rows through a selection.
+        Frame derived = take_rows(Frame(), RowSelection{4, 0, 2, 1, 3});
+        ASSERT_FALSE(add_column_within(derived, "c", make(5), 5));
+        EXPECT_EQ(derived.width(), 0u);
+        EXPECT_EQ(derived.height(), 5u);
+        EXPECT_TRUE(add_column_within(derived, "c", make(5), 6));
+    }
+}
+
 TEST(FindColumn, NamesEveryColumnWhenAbsent) {
     Frame empty;
     EXPECT_EQ(message_of(find_column(empty, "x").error()), "no column \"x\" (the frame has none)");
