@@ -24,3 +24,27 @@ def frame_with_missing(**columns):
         lines.append(",".join([field(columns[n][r]) for n in names] + [str(r)]))
     frame = tarnwick.read_csv("\n".join(lines) + "\n")
     return frame.select(names)
+
+
+def shown_with_missing(rows, order, dropped):
+    """A frame over `rows` (tuples of n: int, x: float, s: str, each or None)
+    that shows them through a row selection, with the ids the model needs.
+
+    The frame has columns id, n, x and s. It shows the rows whose id is not in
+    `dropped`, in the order of `order` (a permutation of the row ids). A last
+    row, all present, is never shown: it fixes each column's dtype and keeps
+    the selection from being the whole storage in order. Returns the frame and
+    the ids it shows, in its row order.
+    """
+    rows = list(rows) + [(0, 0.5, "z")]
+    height = len(rows)
+    order = [i for i in order if i < height - 1] + [height - 1]
+    rank = [0] * height
+    for position, i in enumerate(order):
+        rank[i] = position
+    columns = {"id": list(range(height)), "rank": rank,
+               "n": [r[0] for r in rows], "x": [r[1] for r in rows], "s": [r[2] for r in rows]}
+    stored = frame_with_missing(**columns)
+    shown_ids = [i for i in order if i not in dropped and i != height - 1]
+    shown = stored.sort("rank", False).where_among("id", shown_ids).select(["id", "n", "x", "s"])
+    return shown, shown_ids

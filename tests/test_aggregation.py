@@ -4,11 +4,13 @@ import random
 import struct
 
 import pytest
+from hypothesis import given, settings, strategies as st
 
 import tarnwick
 from tarnwick import Frame
 
-from conftest import frame_of, values_of
+from conftest import frame_of, table, values_of
+from rows_helpers import shown_with_missing
 
 
 REDUCTIONS = ["sum", "mean", "min", "max"]
@@ -256,3 +258,85 @@ def test_random_reductions_match_a_reference(seed):
         assert got == pytest.approx(math.fsum(x for _, x in rows_), rel=1e-15, abs=1e-9)
     for got, rows_ in zip(g.mean("n").floats("n"), groups.values()):
         assert got == sum(n for n, _ in rows_) / len(rows_)
+
+
+# -- a grouping of a frame with a row selection and missing entries -----------------
+
+def neumaier(values):
+    s = c = 0.0
+    for x in values:
+        t = s + x
+        c += (s - t) + x if abs(s) >= abs(x) else (x - t) + s
+        s = t
+    return s + c if math.isfinite(c) and c != 0.0 else s
+
+
+def model_reduction(values, how, dtype):
+    """One group's result; raises OverflowError where an i64 partial sum does."""
+    present = [v for v in values if v is not None]
+    if how in ("sum", "mean") and dtype == "i64":
+        total = 0
+        for v in present:
+            total += v
+            if not -2**63 <= total < 2**63:
+                raise OverflowError
+        if how == "sum":
+            return total
+        return float(total) / len(present) if present else None
+    if how == "sum":
+        return neumaier(present)
+    if how == "mean":
+        return neumaier(present) / len(present) if present else None
+    if not present:
+        return None
+    return min(present) if how == "min" else max(present)
+
+
+entry_rows = st.lists(st.tuples(
+    st.one_of(st.none(), st.integers(-3, 3), st.sampled_from([2**62, 2**63 - 1, -2**63])),
+    st.one_of(st.none(), st.sampled_from([-1.5, -0.0, 0.0, 0.5, 1e16, -1e16, 1.0])),
+    st.one_of(st.none(), st.text(alphabet="ab\u00e9 ", max_size=2))), max_size=30)
+
+
+@settings(max_examples=150, deadline=None)
+@given(rows=entry_rows, data=st.data(),
+       keys=st.sampled_from([[], ["s"], ["n"], ["x"], ["x", "s"], ["s", "n", "x"]]))
+def test_every_reduction_of_a_selection_over_missing_entries_matches_python(rows, data, keys):
+    """Groups of a frame shown through a selection, with missing keys and
+    values: each reduction of each column that is not a key, against a model
+    that forms the groups with a dict in the frame's row order."""
+    order = data.draw(st.permutations(range(len(rows))), label="order")
+    dropped = data.draw(st.sets(st.integers(0, max(len(rows) - 1, 0))), label="dropped")
+    shown, ids = shown_with_missing(rows, order, dropped)
+    g = shown.group(keys)
+    where = {"n": 0, "x": 1, "s": 2}
+    dtypes = {"n": "i64", "x": "f64", "s": "str"}
+    groups = {}
+    for i in ids:
+        # Python's dict takes -0.0 and 0.0 for one key, as grouping does, and
+        # keeps the first one seen, which is the value the key column shows.
+        groups.setdefault(tuple(rows[i][where[k]] for k in keys), []).append(i)
+    key_columns = [(k, dtypes[k], [key[j] for key in groups]) for j, k in enumerate(keys)]
+
+    def as_table(columns):
+        return [(name, dtype, [None if v is None else repr(v) for v in values] if dtype == "f64" else values)
+                for name, dtype, values in columns]
+
+    assert g.groups() == len(groups)
+    counted = key_columns + [("count", "i64", [len(members) for members in groups.values()])]
+    assert table(g.count()) == as_table(counted)
+    for column in ("n", "x", "s"):
+        if column in keys:
+            continue
+        for how in REDUCTIONS:
+            if column == "s" and how in ("sum", "mean"):
+                continue
+            dtype = "f64" if how == "mean" else dtypes[column]
+            try:
+                results = [model_reduction([rows[i][where[column]] for i in members], how, dtypes[column])
+                           for members in groups.values()]
+            except OverflowError:
+                with pytest.raises(ValueError, match="overflows i64"):
+                    getattr(g, how)(column)
+                continue
+            assert table(getattr(g, how)(column)) == as_table(key_columns + [(column, dtype, results)]), how

@@ -182,3 +182,66 @@ def test_validity_matches_python(text):
     except ValueError:
         accepted = False
     assert accepted == python_accepts(text)
+
+
+def python_date(text):
+    """The date a YYYY-MM-DD text names, or None when the calendar has no such day."""
+    try:
+        return datetime.date.fromisoformat(text)
+    except ValueError:
+        return None
+
+
+def add_year_or_refusal(texts):
+    """The years of `texts` as add_date_part gives them, or its message."""
+    f = Frame()
+    f.add_strings("d", texts)
+    try:
+        f.add_date_part("y", "d", "year")
+    except ValueError as error:
+        return str(error)
+    return f.ints("y")
+
+
+def test_every_month_and_day_number_of_leap_and_common_years():
+    """Each text on its own, so that a refusal of one day hides no other: every
+    month 00 to 13 and day 00 to 32, in years that are leap or not by each
+    rule of the calendar, against the dates Python knows."""
+    for year in (1, 4, 100, 400, 1900, 2000, 2023, 2024, 2100, 9999):
+        for month in range(14):
+            for day in range(33):
+                text = f"{year:04}-{month:02}-{day:02}"
+                expected = python_date(text)
+                got = add_year_or_refusal([text])
+                if expected is None:
+                    assert got == f'column "d", row 0: "{text}" is not a YYYY-MM-DD date'
+                else:
+                    assert got == [expected.year], text
+
+
+# YYYY-MM-DD texts of ASCII digits, valid or not: the grammar add_date_part
+# accepts is exactly this shape, where fromisoformat takes other forms too.
+# Field values lean to the edges of the calendar.
+shaped_dates = st.builds(
+    "{:04}-{:02}-{:02}".format,
+    st.one_of(st.integers(0, 9999), st.sampled_from([0, 1, 4, 100, 400, 1900, 2000, 2100, 9999])),
+    st.one_of(st.integers(0, 99), st.integers(0, 13)),
+    st.one_of(st.integers(0, 99), st.integers(27, 32), st.sampled_from([0, 1])))
+
+
+@settings(max_examples=300, deadline=None)
+@given(texts=st.lists(shaped_dates, min_size=1, max_size=8))
+def test_shaped_texts_match_fromisoformat(texts):
+    """The first text Python refuses is the row named; when Python takes them
+    all, the three parts are Python's."""
+    dates = [python_date(t) for t in texts]
+    bad = [r for r, d in enumerate(dates) if d is None]
+    got = add_year_or_refusal(texts)
+    if bad:
+        assert got == f'column "d", row {bad[0]}: "{texts[bad[0]]}" is not a YYYY-MM-DD date'
+        return
+    assert got == [d.year for d in dates]
+    f = frame_of(d=texts)
+    f.add_date_part("m", "d", "month")
+    f.add_date_part("day", "d", "day")
+    assert list(zip(f.ints("m"), f.ints("day"))) == [(d.month, d.day) for d in dates]

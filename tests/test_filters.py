@@ -8,7 +8,7 @@ from hypothesis import given, settings, strategies as st
 from tarnwick import Frame
 
 from conftest import frame_of, snapshot
-from rows_helpers import frame_with_missing
+from rows_helpers import frame_with_missing, shown_with_missing
 
 COMPARISONS = {
     "where_eq": operator.eq,
@@ -227,6 +227,18 @@ def test_absent_column_is_reported_before_the_dtype():
         f.where_in("x", ["a"])
 
 
+class BrokenSequence:
+    """A sequence of texts whose second item cannot be had."""
+
+    def __len__(self):
+        return 3
+
+    def __getitem__(self, i):
+        if i == 1:
+            raise LookupError("broken at 1")
+        return "a"
+
+
 def conversion_error(call):
     with pytest.raises(Exception) as caught:
         call()
@@ -246,6 +258,15 @@ def conversion_error(call):
     (lambda f: f.where_lt("n", None), TypeError, None, "value"),
     (lambda f: f.where_gt("n", 10**400), OverflowError, None, "value"),
     (lambda f: f.where_among("n", [1, "2"]), TypeError, None, "values"),
+    # where_in's sequence of texts by each road: tuple, list, iterated sequence.
+    (lambda f: f.where_in("n", ("a", "\ud800")), UnicodeEncodeError, None, "values"),
+    (lambda f: f.where_in("n", ["a", b"a"]), TypeError, "'bytes' object is not an instance of 'str'", "values"),
+    (lambda f: f.where_in("n", b"ab"), TypeError, "'int' object is not an instance of 'str'", "values"),
+    (lambda f: f.where_in("n", range(2)), TypeError, "'int' object is not an instance of 'str'", "values"),
+    (lambda f: f.where_in("n", BrokenSequence()), LookupError, "broken at 1", "values"),
+    (lambda f: f.where_in("n", {"a": 1}), TypeError, "'dict' object is not an instance of 'Sequence'", "values"),
+    (lambda f: f.where_in("n", iter(["a"])), TypeError, "'list_iterator' object is not an instance of 'Sequence'", "values"),
+    (lambda f: f.where_in(None, ["a", 1]), TypeError, "'None' is not an instance of 'str'", "name"),
 ])
 def test_conversion_failures_come_first_and_name_the_parameter(mixed, call, kind, message, parameter):
     # "n" is i64, so where_in would be refused by the engine: conversion wins.
@@ -452,3 +473,63 @@ def test_string_filters_match_python(values, wanted):
     assert f.where_in("s", wanted).ints("id") == [i for i, s in enumerate(values) if s in wanted]
     if wanted:
         assert f.where_is("s", wanted[0]).ints("id") == [i for i, s in enumerate(values) if s == wanted[0]]
+
+
+# -- a row selection and missing entries together ---------------------------------
+
+entry_rows = st.lists(st.tuples(
+    st.one_of(st.none(), st.integers(-3, 3), st.sampled_from([-2**63, 2**63 - 1])),
+    st.one_of(st.none(), st.sampled_from([-1.5, -0.0, 0.0, 0.5, 2.0, 1e300])),
+    st.one_of(st.none(), st.text(alphabet="ab\u00e9 ", max_size=3))), max_size=30)
+
+
+@settings(max_examples=150, deadline=None)
+@given(rows=entry_rows, data=st.data(), v=st.sampled_from([-2.0, -0.5, 0.0, 0.5, 2.0, NAN, INF, 2.0**63]),
+       wanted=st.lists(st.text(alphabet="ab\u00e9 ", max_size=3), max_size=4))
+def test_filters_of_a_selection_over_missing_entries_match_python(rows, data, v, wanted):
+    """Every filter, on a frame that shows its rows through a selection and
+    whose columns have missing entries: the kept ids, in the frame's order,
+    are those of the present entries that pass the test."""
+    order = data.draw(st.permutations(range(len(rows))), label="order")
+    dropped = data.draw(st.sets(st.integers(0, max(len(rows) - 1, 0))), label="dropped")
+    shown, ids = shown_with_missing(rows, order, dropped)
+    columns = {"n": 0, "x": 1, "s": 2}
+    assert [shown.ints("n"), shown.floats("x"), shown.strings("s")] == \
+        [[rows[i][c] for i in ids] for c in range(3)]
+
+    def expected(column, test):
+        return [i for i in ids if rows[i][columns[column]] is not None and test(rows[i][columns[column]])]
+
+    for method, op in COMPARISONS.items():
+        assert kept(shown, method, "n", v) == expected("n", lambda n: exact_compare(op, n, v))
+        assert kept(shown, method, "x", v) == expected("x", lambda x: op(x, v))
+    among = [v, 0.5, -0.0]
+    assert kept(shown, "where_among", "x", among) == expected("x", lambda x: x in among)
+    assert kept(shown, "where_among", "n", among) == expected("n", lambda n: n in among)
+    assert kept(shown, "where_in", "s", wanted) == expected("s", lambda s: s in wanted)
+    for text in wanted[:1]:
+        assert kept(shown, "where_is", "s", text) == expected("s", lambda s: s == text)
+
+
+# Texts of 8 to 16 bytes, the dates' length among them, that differ from the
+# ones asked for in one byte anywhere: at the ends, in the middle, or only in
+# their length.
+def near_misses(base):
+    return st.one_of(
+        st.just(base),
+        st.builds(lambda i, c: base[:i % len(base)] + c + base[i % len(base) + 1:],
+                  st.integers(0, 15), st.sampled_from("0-9x")),
+        st.just(base[:-1]), st.just(base + "0"))
+
+
+@settings(max_examples=150, deadline=None)
+@given(data=st.data(), bases=st.lists(st.text(alphabet="0123456789-", min_size=8, max_size=16),
+                                      min_size=1, max_size=3))
+def test_texts_of_eight_to_sixteen_bytes_match_exactly(data, bases):
+    values = data.draw(st.lists(st.one_of(*[near_misses(b) for b in bases]), max_size=30))
+    wanted = bases + data.draw(st.lists(st.one_of(*[near_misses(b) for b in bases]), max_size=3))
+    f = Frame()
+    f.add_ints("id", list(range(len(values))))
+    f.add_strings("s", values)
+    assert kept(f, "where_in", "s", wanted) == [i for i, s in enumerate(values) if s in wanted]
+    assert kept(f, "where_is", "s", bases[0]) == [i for i, s in enumerate(values) if s == bases[0]]

@@ -135,3 +135,44 @@ def test_free_returns_none_and_keeps_the_object_usable():
 
 def test_module_file_is_the_stable_abi_build():
     assert tarnwick.__file__.endswith(".abi3.so")
+
+
+def panic_of(call):
+    with pytest.raises(BaseException) as caught:  # PanicException is not an Exception
+        call()
+    assert type(caught.value).__name__ == "PanicException"
+    return str(caught.value)
+
+
+@pytest.mark.parametrize("attribute,stand_in", [
+    ("Frame", int), ("Frame", Grouped), ("Frame", None),
+    ("Grouped", Frame), ("Grouped", "Grouped"), ("Grouped", None),
+])
+def test_calls_that_make_an_object_of_the_other_class_need_it_in_the_module(attribute, stand_in):
+    """read_csv and the reductions make Frames, group makes Groupeds; they find
+    the class in the module. With it replaced (or deleted: None here) they
+    fail with PanicException and leave every object usable; the class put
+    back, all works again. Calls that make an object of their own class do
+    not need the module's attribute."""
+    f = Frame()
+    f.add_ints("k", [1, 1, 2])
+    f.add_floats("v", [0.5, 1.5, 2.5])
+    g = f.group(["k"])
+    makes_frames = [lambda: tarnwick.read_csv("a\n1\n"), g.count] + \
+        [lambda how=how: getattr(g, how)("v") for how in ("sum", "mean", "min", "max")]
+    makes_groupeds = [lambda: f.group(["k"]), lambda: f.where_gt("v", 1.0).group([])]
+    original = getattr(tarnwick, attribute)
+    if stand_in is None:
+        delattr(tarnwick, attribute)
+    else:
+        setattr(tarnwick, attribute, stand_in)
+    try:
+        for call in makes_frames if attribute == "Frame" else makes_groupeds:
+            assert panic_of(call) == f"the {attribute} class of the tarnwick module was replaced or removed"
+        assert f.where_gt("v", 1.0).floats("v") == [1.5, 2.5]
+        assert g.groups() == 2
+    finally:
+        setattr(tarnwick, attribute, original)
+    assert tarnwick.read_csv("a\n1\n").ints("a") == [1]
+    assert [call().height() for call in makes_frames[1:]] == [2] * 5
+    assert [call().groups() for call in makes_groupeds] == [2, 1]
