@@ -229,7 +229,7 @@ shaped_dates = st.builds(
     st.one_of(st.integers(0, 99), st.integers(27, 32), st.sampled_from([0, 1])))
 
 
-@settings(max_examples=300, deadline=None)
+@settings(max_examples=150, deadline=None)
 @given(texts=st.lists(shaped_dates, min_size=1, max_size=8))
 def test_shaped_texts_match_fromisoformat(texts):
     """The first text Python refuses is the row named; when Python takes them
