@@ -69,8 +69,8 @@ class Frame {
     }
 
   private:
-    friend Result<void> add_column_within(Frame& frame, std::string_view name,
-                                          ColumnValues values, std::uint64_t limit);
+    friend Result<void> add_column_within(Frame& frame, std::string_view name, ColumnValues values,
+                                          std::uint64_t limit);
     friend void materialize(Frame& frame);
 
     std::vector<Column> columns_;
