@@ -54,7 +54,7 @@ int search_object(dl_phdr_info* info, std::size_t, void* data) {
     bool holds = false;
     const ElfW(Phdr)* eh_frame = nullptr;
     for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
-        const ElfW(Phdr)& header = info->dlpi_phdr[i];
+        const ElfW(Phdr) & header = info->dlpi_phdr[i];
         if (header.p_type == PT_LOAD) {
             const std::uintptr_t low = info->dlpi_addr + header.p_vaddr;
             const std::uintptr_t high = low + header.p_memsz;
@@ -101,7 +101,8 @@ int pthread_once(pthread_once_t* control, void (*routine)()) {
         return 0;
     }
     // Another thread runs the routine (the runtime's routines are short).
-    while (__atomic_load_n(control, __ATOMIC_ACQUIRE) != once_done) sched_yield();
+    while (__atomic_load_n(control, __ATOMIC_ACQUIRE) != once_done)
+        sched_yield();
     return 0;
 }
 
