@@ -16,7 +16,8 @@
 //                             path, which is correct with or without threads
 //
 // This file includes neither <stdlib.h> nor <atomic>: glibc's headers would
-// redirect strtoul to the C23 name defined here.
+// redirect strtoul to the C23 name defined here. Built against an older glibc
+// (an sdist elsewhere), the symbols its headers do not have are not defined.
 #include <dlfcn.h>
 #include <link.h>
 #include <pthread.h>
@@ -25,9 +26,16 @@
 #include <cstdint>
 #include <type_traits>
 
+#if defined(__GLIBC__)
+
 extern "C" {
 
 char __libc_single_threaded = 0;
+
+}  // extern "C"
+
+#if __GLIBC_PREREQ(2, 38)
+extern "C" {
 
 unsigned long strtoul_before_c23(const char* text, char** end, int base) __asm__("strtoul");
 
@@ -36,7 +44,9 @@ unsigned long __isoc23_strtoul(const char* text, char** end, int base) {
 }
 
 }  // extern "C"
+#endif
 
+#if defined(DLFO_STRUCT_HAS_EH_DBASE)
 namespace {
 
 struct ObjectSearch {
@@ -85,6 +95,11 @@ int _dl_find_object(void* address, dl_find_object* result) noexcept {
     return search.found ? 0 : -1;
 }
 
+}  // extern "C"
+#endif
+
+extern "C" {
+
 // States of a once control; glibc's PTHREAD_ONCE_INIT is 0.
 static_assert(std::is_same_v<pthread_once_t, int>);
 constexpr int once_not_run = 0;
@@ -107,3 +122,5 @@ int pthread_once(pthread_once_t* control, void (*routine)()) {
 }
 
 }  // extern "C"
+
+#endif  // __GLIBC__

@@ -17,13 +17,15 @@
 
 namespace {
 
-using FindObject = int (*)(void*, dl_find_object*);
 using StringToUnsigned = unsigned long (*)(const char*, char**, int);
 
 template <typename Function>
 Function glibc_function(const char* name, const char* version) {
     return reinterpret_cast<Function>(dlvsym(RTLD_NEXT, name, version));
 }
+
+#if defined(DLFO_STRUCT_HAS_EH_DBASE)
+using FindObject = int (*)(void*, dl_find_object*);
 
 int data_in_this_program = 1;
 
@@ -55,6 +57,8 @@ TEST(GlibcStandIns, FindObjectAgreesWithGlibc) {
         EXPECT_GT(ours.dlfo_map_end, address);
     }
 }
+
+#endif
 
 std::atomic<int> once_runs{0};
 std::atomic<bool> once_finished{false};
