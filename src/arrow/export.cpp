@@ -1,5 +1,6 @@
 #include "arrow/export.hpp"
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <cstring>
@@ -54,15 +55,8 @@ void fill_schema(ArrowSchema* out, std::unique_ptr<SchemaData> data, std::int64_
 
 // -- arrays ----------------------------------------------------------------------
 
-struct ColumnArrayData {
-    Shared<ColumnValues> values;
-    PodVector<std::uint8_t> validity;
-    PodVector<std::int32_t> offsets;
-    const void* buffers[3] = {nullptr, nullptr, nullptr};
-};
-
 void release_column_array(ArrowArray* array) {
-    delete static_cast<ColumnArrayData*>(array->private_data);
+    delete static_cast<std::shared_ptr<const ColumnBuffers>*>(array->private_data);
     array->release = nullptr;
 }
 
@@ -80,69 +74,122 @@ void release_batch_array(ArrowArray* array) {
     array->release = nullptr;
 }
 
-// Packs the presence bytes (0 or 1) into an Arrow validity bitmap, least
-// significant bit first; returns the number of missing entries.
-std::int64_t pack_validity(const std::uint8_t* present, std::size_t size,
+// Packs presence bytes (0 or 1), entry i being present[at(i)], into an Arrow
+// validity bitmap, least significant bit first; returns the number missing.
+template <class At>
+std::int64_t pack_validity(const std::uint8_t* present, std::size_t size, At at,
                            PodVector<std::uint8_t>& bitmap) {
     std::size_t bytes = (size + 7) / 8;
     bitmap.resize_for_overwrite(bytes);
     std::size_t set = 0;
-    std::size_t whole = size / 8;
-    for (std::size_t b = 0; b < whole; ++b) {
-        const std::uint8_t* p = present + b * 8;
-        std::uint8_t bits = 0;
-        for (unsigned k = 0; k < 8; ++k)
-            bits = static_cast<std::uint8_t>(bits | ((p[k] != 0 ? 1u : 0u) << k));
-        bitmap[b] = bits;
-        set += static_cast<std::size_t>(std::popcount(bits));
-    }
-    if (whole < bytes) {
-        std::uint8_t bits = 0;
-        for (std::size_t i = whole * 8; i < size; ++i)
-            bits = static_cast<std::uint8_t>(bits | ((present[i] != 0 ? 1u : 0u) << (i % 8)));
-        bitmap[whole] = bits;
+    for (std::size_t b = 0; b < bytes; ++b) {
+        std::size_t end = std::min(size, b * 8 + 8);
+        unsigned bits = 0;
+        for (std::size_t i = b * 8; i < end; ++i)
+            bits |= (present[at(i)] != 0 ? 1u : 0u) << (i % 8);
+        bitmap[b] = static_cast<std::uint8_t>(bits);
         set += static_cast<std::size_t>(std::popcount(bits));
     }
     return static_cast<std::int64_t>(size - set);
 }
 
-void export_column(const ExportedColumn& column, ArrowArray* out) {
-    auto data = std::make_unique<ColumnArrayData>();
-    const ColumnValues& values = *column.values;
-    std::size_t size = values.size();
-    std::int64_t null_count = 0;
+template <class T>
+PodVector<T> gather(std::span<const T> source, std::span<const std::uint32_t> positions) {
+    PodVector<T> result(positions.size());
+    T* out = result.data();
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        out[i] = source[positions[i]];
+    return result;
+}
+
+constexpr std::size_t max_small_bytes = std::numeric_limits<std::int32_t>::max();
+
+// The buffers of a stored column shown in storage order.
+std::shared_ptr<ColumnBuffers> plain_buffers(const Shared<ColumnValues>& values) {
+    auto out = std::make_shared<ColumnBuffers>();
+    out->dtype = values->dtype();
+    out->length = static_cast<std::int64_t>(values->size());
+    out->shared = values;
+    if (const std::uint8_t* present = values->presence()) {
+        out->null_count =
+            pack_validity(present, values->size(), [](std::size_t i) { return i; }, out->validity);
+    }
+    if (out->dtype == DType::str) {
+        out->large = values->byte_size() > max_small_bytes;
+        if (!out->large) {
+            std::span<const std::uint64_t> wide = values->offsets();
+            out->offsets32.resize_for_overwrite(wide.size());
+            for (std::size_t i = 0; i < wide.size(); ++i)
+                out->offsets32[i] = static_cast<std::int32_t>(wide[i]);
+        }
+    }
+    out->settle();
+    return out;
+}
+
+// The buffers of a stored column shown through a selection, gathered.
+std::shared_ptr<ColumnBuffers> selected_buffers(const ColumnValues& values,
+                                                std::span<const std::uint32_t> positions) {
+    auto out = std::make_shared<ColumnBuffers>();
+    out->dtype = values.dtype();
+    out->length = static_cast<std::int64_t>(positions.size());
     if (const std::uint8_t* present = values.presence()) {
-        null_count = pack_validity(present, size, data->validity);
-        if (null_count == 0) data->validity = {};
+        out->null_count = pack_validity(
+            present, positions.size(), [&](std::size_t i) { return positions[i]; }, out->validity);
     }
-    data->buffers[0] = null_count == 0 ? nullptr : data->validity.data();
     switch (values.dtype()) {
-        case DType::i64: data->buffers[1] = or_zero(values.ints().data()); break;
-        case DType::f64: data->buffers[1] = or_zero(values.floats().data()); break;
-        case DType::str:
-            if (column.large) {
-                data->buffers[1] = values.offsets().data();
+        case DType::i64: out->ints = gather(values.ints(), positions); break;
+        case DType::f64: out->floats = gather(values.floats(), positions); break;
+        case DType::str: {
+            const std::uint64_t* offsets = values.offsets().data();
+            std::size_t total = 0;
+            for (std::uint32_t p : positions)
+                total += offsets[p + 1] - offsets[p];
+            out->large = total > max_small_bytes;
+            out->bytes.resize_for_overwrite(total);
+            if (out->large) {
+                out->offsets64.resize_for_overwrite(positions.size() + 1);
             } else {
-                std::span<const std::uint64_t> wide = values.offsets();
-                data->offsets.resize_for_overwrite(wide.size());
-                for (std::size_t i = 0; i < wide.size(); ++i)
-                    data->offsets[i] = static_cast<std::int32_t>(wide[i]);
-                data->buffers[1] = data->offsets.data();
+                out->offsets32.resize_for_overwrite(positions.size() + 1);
             }
-            data->buffers[2] = or_zero(values.bytes());
+            char* bytes = out->bytes.data();
+            std::size_t at = 0;
+            for (std::size_t i = 0; i < positions.size(); ++i) {
+                if (out->large) {
+                    out->offsets64[i] = static_cast<std::int64_t>(at);
+                } else {
+                    out->offsets32[i] = static_cast<std::int32_t>(at);
+                }
+                std::size_t from = offsets[positions[i]];
+                std::size_t size = offsets[positions[i] + 1] - from;
+                std::memcpy(bytes + at, values.bytes() + from, size);
+                at += size;
+            }
+            if (out->large) {
+                out->offsets64[positions.size()] = static_cast<std::int64_t>(at);
+            } else {
+                out->offsets32[positions.size()] = static_cast<std::int32_t>(at);
+            }
             break;
+        }
     }
-    data->values = column.values;
-    out->length = static_cast<std::int64_t>(size);
-    out->null_count = null_count;
+    out->settle();
+    return out;
+}
+
+void export_column(const ExportedColumn& column, ArrowArray* out) {
+    auto owner = std::make_unique<std::shared_ptr<const ColumnBuffers>>(column.buffers);
+    const ColumnBuffers& buffers = *column.buffers;
+    out->length = buffers.length;
+    out->null_count = buffers.null_count;
     out->offset = 0;
-    out->n_buffers = values.dtype() == DType::str ? 3 : 2;
+    out->n_buffers = buffers.dtype == DType::str ? 3 : 2;
     out->n_children = 0;
-    out->buffers = data->buffers;
+    out->buffers = const_cast<const void**>(buffers.buffers);
     out->children = nullptr;
     out->dictionary = nullptr;
     out->release = release_column_array;
-    out->private_data = data.release();
+    out->private_data = owner.release();
 }
 
 void export_batch(const ExportedTable& table, ArrowArray* out) {
@@ -230,12 +277,46 @@ void stream_release(ArrowArrayStream* stream) {
 }  // namespace
 
 const char* column_format(const ExportedColumn& column) {
-    switch (column.values->dtype()) {
+    switch (column.buffers->dtype) {
         case DType::i64: return "l";
         case DType::f64: return "g";
-        case DType::str: return column.large ? "U" : "u";
+        case DType::str: return column.buffers->large ? "U" : "u";
     }
     return "";
+}
+
+void ColumnBuffers::widen() {
+    if (dtype != DType::str || large) return;
+    large = true;
+    if (shared) {
+        offsets32 = {};  // the stored 64-bit offsets serve as they are
+    } else {
+        offsets64.resize_for_overwrite(offsets32.size());
+        for (std::size_t i = 0; i < offsets32.size(); ++i)
+            offsets64[i] = offsets32[i];
+        offsets32 = {};
+    }
+    settle();
+}
+
+void ColumnBuffers::settle() {
+    buffers[0] = null_count == 0 ? nullptr : validity.data();
+    const ColumnValues* stored = shared.get();
+    switch (dtype) {
+        case DType::i64: buffers[1] = or_zero(stored ? stored->ints().data() : ints.data()); break;
+        case DType::f64:
+            buffers[1] = or_zero(stored ? stored->floats().data() : floats.data());
+            break;
+        case DType::str:
+            if (!large) {
+                buffers[1] = or_zero(offsets32.data());
+            } else {
+                buffers[1] = or_zero(stored ? static_cast<const void*>(stored->offsets().data())
+                                            : offsets64.data());
+            }
+            buffers[2] = or_zero(stored ? stored->bytes() : bytes.data());
+            break;
+    }
 }
 
 Result<ExportedTable> export_table(const Frame& frame) {
@@ -244,20 +325,19 @@ Result<ExportedTable> export_table(const Frame& frame) {
     table.columns.reserve(frame.width());
     for (const Column& column : frame.columns()) {
         if (column.name.find('\0') != std::string::npos) {
-            return frame_error(
-                std::format("column {} has a NUL character, which an Arrow field name cannot hold",
-                            quoted(column.name)));
+            return frame_error(std::format(
+                "column {} has a NUL character, which an Arrow field name cannot hold",
+                quoted(column.name)));
         }
+    }
+    for (const Column& column : frame.columns()) {
         ExportedColumn exported;
         exported.name = column.name;
         if (const RowSelection* selection = frame.selection()) {
-            exported.values = Shared<ColumnValues>::make(column.values->gather(selection->span()));
+            exported.buffers = selected_buffers(*column.values, selection->span());
         } else {
-            exported.values = column.values;
+            exported.buffers = plain_buffers(column.values);
         }
-        exported.large = exported.values->dtype() == DType::str &&
-                         exported.values->byte_size() >
-                             static_cast<std::size_t>(std::numeric_limits<std::int32_t>::max());
         table.columns.push_back(std::move(exported));
     }
     return table;
@@ -287,7 +367,7 @@ Result<void> apply_requested_schema(ExportedTable& table, const ArrowSchema& req
         }
         std::string_view format = field->format == nullptr ? "" : field->format;
         std::string_view own = column_format(column);
-        large[i] = column.large;
+        large[i] = column.buffers->large;
         if (format == own && field->dictionary == nullptr) continue;
         if (format == "U" && own == "u" && field->dictionary == nullptr) {
             large[i] = true;  // widened: the stored 64-bit offsets serve as they are
@@ -298,7 +378,7 @@ Result<void> apply_requested_schema(ExportedTable& table, const ArrowSchema& req
             quoted(column.name), format, own, own == "u" ? " or \"U\"" : ""));
     }
     for (std::size_t i = 0; i < table.columns.size(); ++i)
-        table.columns[i].large = large[i];
+        if (large[i]) table.columns[i].buffers->widen();
     return {};
 }
 
