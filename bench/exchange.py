@@ -25,16 +25,25 @@ import datasets  # noqa: E402
 import tarnwick  # noqa: E402
 
 
-def median_ms(call, repeat=7):
-    call()
-    times = []
-    for _ in range(repeat):
-        gc.collect()
-        start = time.perf_counter()
-        result = call()
-        times.append(time.perf_counter() - start)
-        del result
-    return statistics.median(times) * 1e3
+class Timing:
+    """Medians of wall time and of processor time (user and system), in ms.
+    On a shared machine the processor time is the steadier of the two."""
+
+    def __init__(self, call, repeat=9):
+        call()
+        walls, cpus = [], []
+        for _ in range(repeat):
+            gc.collect()
+            wall, cpu = time.perf_counter(), time.process_time()
+            result = call()
+            cpus.append(time.process_time() - cpu)
+            walls.append(time.perf_counter() - wall)
+            del result
+        self.wall = statistics.median(walls) * 1e3
+        self.cpu = statistics.median(cpus) * 1e3
+
+    def __str__(self):
+        return f"{self.wall:8.2f} ms wall {self.cpu:8.2f} ms cpu"
 
 
 def added(method, values):
@@ -70,22 +79,22 @@ def main():
     data = datasets.Mixed(args.rows)
     frame = tarnwick.read_csv(data.csv)
     print(f"{args.rows:,} rows, mixed frame of {frame.width()} columns")
-    print(f"pyarrow.table(frame)                {median_ms(lambda: pa.table(frame)):8.2f} ms")
+    print(f"pyarrow.table(frame)                {Timing(lambda: pa.table(frame))}")
     selected = frame.where_gt("x", 0.5)
-    print(f"pyarrow.table(frame.where_gt(...))  {median_ms(lambda: pa.table(selected)):8.2f} ms"
+    print(f"pyarrow.table(frame.where_gt(...))  {Timing(lambda: pa.table(selected))}"
           f"  ({selected.height():,} rows)")
     floats, ints = np.array(data.x), np.array(data.id, dtype=np.int64)
-    copy_ms = median_ms(lambda: floats.copy())
-    print(f"one copy of 1M float64 (numpy)      {copy_ms:8.2f} ms")
+    copy = Timing(lambda: floats.copy())
+    print(f"one copy of 1M float64 (numpy)      {copy}")
     for label, method, values in [("add_floats, numpy float64", "add_floats", floats),
                                   ("add_ints, numpy int64", "add_ints", ints),
                                   ("add_floats, pyarrow float64", "add_floats", pa.array(floats)),
                                   ("add_ints, pyarrow int64", "add_ints", pa.array(ints)),
                                   ("add_strings, pyarrow utf8", "add_strings", pa.array(data.key)),
                                   ("add_strings, pyarrow text", "add_strings", pa.array(data.text))]:
-        ms = median_ms(lambda: added(method, values))
-        ratio = "" if method == "add_strings" else f"  {ms / copy_ms:5.2f}x the copy"
-        print(f"{label:35} {ms:8.2f} ms{ratio}")
+        took = Timing(lambda: added(method, values))
+        ratio = "" if method == "add_strings" else f"  {took.cpu / copy.cpu:5.2f}x the copy"
+        print(f"{label:35} {took}{ratio}")
     for name in ("whole frame", "where_gt"):
         out = subprocess.run([sys.executable, __file__, "--peak", name, "--rows", str(args.rows)],
                              check=True, capture_output=True, text=True).stdout
