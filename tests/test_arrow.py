@@ -290,7 +290,7 @@ class CStream(ctypes.Structure):
 CStream._fields_ = [
     ("get_schema", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)),
     ("get_next", ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)),
-    ("get_last_error", ctypes.CFUNCTYPE(ctypes.c_char_p, ctypes.c_void_p)),
+    ("get_last_error", ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p)),
     ("release", ctypes.CFUNCTYPE(None, ctypes.c_void_p)),
     ("private_data", ctypes.c_void_p)]
 
@@ -365,3 +365,61 @@ def test_loops_keep_memory_flat():
     for _ in range(10_000):
         once()
     assert resident() - before < 2_000_000
+
+
+StreamFn = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.c_void_p, ctypes.c_void_p)
+
+
+class FailingProducer:
+    """A C stream of int64 arrays, built with ctypes, whose second array
+    fails: what it exported must come back released, and the stream too."""
+
+    def __init__(self, fail_schema=False):
+        self.released = 0
+        self.chunks = 0
+        self.error = ctypes.create_string_buffer(b"boom")
+        self.callbacks = [StreamFn(self.get_schema), StreamFn(self.get_next),
+                          ctypes.CFUNCTYPE(ctypes.c_void_p, ctypes.c_void_p)(
+                              lambda s: ctypes.addressof(self.error)),
+                          ctypes.CFUNCTYPE(None, ctypes.c_void_p)(self.release)]
+        self.fail_schema = fail_schema
+
+    def get_schema(self, stream, out):
+        if self.fail_schema:
+            return 22
+        pa.int64()._export_to_c(out)
+        return 0
+
+    def get_next(self, stream, out):
+        self.chunks += 1
+        if self.chunks > 1:
+            return 5
+        pa.array(np.arange(100_000))._export_to_c(out)
+        return 0
+
+    def release(self, stream):
+        self.released += 1
+        release = stream + CStream.release.offset
+        ctypes.c_void_p.from_address(release).value = None
+
+    def __arrow_c_stream__(self, requested_schema=None):
+        self.struct = CStream(*self.callbacks, None)
+        new = ctypes.pythonapi.PyCapsule_New
+        new.restype = ctypes.py_object
+        new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
+        return new(ctypes.addressof(self.struct), b"arrow_array_stream", None)
+
+
+def test_a_producer_failing_midway_gets_everything_released():
+    for fail_schema, message in [(False, "the Arrow stream failed to give its next array: boom"),
+                                 (True, "the Arrow stream failed to give its schema: boom")]:
+        producer = FailingProducer(fail_schema)
+        before = pa.total_allocated_bytes()
+        f = Frame()
+        with pytest.raises(ValueError) as caught:
+            f.add_ints("a", producer)
+        assert str(caught.value) == message
+        assert caught.value.__notes__ == ["while processing 'values'"]
+        assert producer.released == 1
+        assert pa.total_allocated_bytes() == before  # the first array was released
+        assert f.width() == 0

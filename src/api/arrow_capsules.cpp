@@ -69,10 +69,25 @@ std::nullopt_t fail(const char* parameter) {
     return std::nullopt;
 }
 
+// A struct received from a producer, released when it goes. A release
+// callback may run Python code (a producer written in Python), which must not
+// meet a pending exception: the failure being raised waits meanwhile.
+template <class T>
+class Received : public arrow::Owned<T> {
+  public:
+    Received() = default;
+    ~Received() {
+        if (!this->live()) return;
+        PyObject* pending = PyErr_GetRaisedException();
+        this->reset();
+        if (pending != nullptr) PyErr_SetRaisedException(pending);
+    }
+};
+
 // Moves the struct out of a capsule of the given name; the capsule keeps a
 // released husk.
 template <class T>
-bool take_from_capsule(PyObject* capsule, const char* name, arrow::Owned<T>& into) {
+bool take_from_capsule(PyObject* capsule, const char* name, Received<T>& into) {
     auto* s = static_cast<T*>(PyCapsule_GetPointer(capsule, name));
     if (s == nullptr) return false;
     if (s->release == nullptr) {
@@ -98,9 +113,9 @@ void raise_stream_error(ArrowArrayStream* stream, int code, const char* step) {
 std::optional<ColumnValues> import_stream(PyObject* object, DType kind, const char* parameter) {
     Ref capsule(PyObject_CallMethod(object, "__arrow_c_stream__", nullptr));
     if (!capsule) return fail(parameter);
-    arrow::Owned<ArrowArrayStream> stream;
+    Received<ArrowArrayStream> stream;
     if (!take_from_capsule(capsule.get(), stream_capsule, stream)) return fail(parameter);
-    arrow::Owned<ArrowSchema> schema;
+    Received<ArrowSchema> schema;
     if (int code = stream->get_schema(stream.get(), schema.get()); code != 0) {
         raise_stream_error(stream.get(), code, "schema");
         return fail(parameter);
@@ -111,7 +126,7 @@ std::optional<ColumnValues> import_stream(PyObject* object, DType kind, const ch
     }
     arrow::ColumnImport column(*schema.get(), kind);
     while (true) {
-        arrow::Owned<ArrowArray> array;
+        Received<ArrowArray> array;
         if (int code = stream->get_next(stream.get(), array.get()); code != 0) {
             raise_stream_error(stream.get(), code, "next array");
             return fail(parameter);
@@ -132,8 +147,8 @@ std::optional<ColumnValues> import_array(PyObject* object, DType kind, const cha
         PyErr_SetString(PyExc_TypeError, "__arrow_c_array__ must return a tuple of two capsules");
         return fail(parameter);
     }
-    arrow::Owned<ArrowSchema> schema;
-    arrow::Owned<ArrowArray> array;
+    Received<ArrowSchema> schema;
+    Received<ArrowArray> array;
     if (!take_from_capsule(PyTuple_GetItem(pair.get(), 0), schema_capsule, schema) ||
         !take_from_capsule(PyTuple_GetItem(pair.get(), 1), array_capsule, array)) {
         return fail(parameter);
