@@ -325,9 +325,9 @@ Result<ExportedTable> export_table(const Frame& frame) {
     table.columns.reserve(frame.width());
     for (const Column& column : frame.columns()) {
         if (column.name.find('\0') != std::string::npos) {
-            return frame_error(std::format(
-                "column {} has a NUL character, which an Arrow field name cannot hold",
-                quoted(column.name)));
+            return frame_error(
+                std::format("column {} has a NUL character, which an Arrow field name cannot hold",
+                            quoted(column.name)));
         }
     }
     for (const Column& column : frame.columns()) {

@@ -50,8 +50,8 @@ struct ExportedTable {
     std::uint64_t height = 0;
 };
 
-// Takes the frame's rows as it shows them, building every column's buffers. Fails for a name holding a NUL
-// character, which an Arrow name cannot carry.
+// Takes the frame's rows as it shows them, building every column's buffers. Fails for a name
+// holding a NUL character, which an Arrow name cannot carry.
 Result<ExportedTable> export_table(const Frame& frame);
 
 // Checks a schema the consumer asks for against the table's own: the same

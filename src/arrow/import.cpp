@@ -473,6 +473,11 @@ std::optional<ImportFailure> ColumnImport::append(const ArrowArray& array) {
 }
 
 ColumnValues ColumnImport::finish() {
+    // A mask without a missing entry is dropped: columns without missing
+    // entries carry none.
+    if (!present_.empty() && std::memchr(present_.data(), 0, present_.size()) == nullptr) {
+        present_ = {};
+    }
     switch (kind_) {
         case DType::i64: return ColumnValues::of_i64(std::move(ints_), std::move(present_));
         case DType::f64: return ColumnValues::of_f64(std::move(floats_), std::move(present_));
