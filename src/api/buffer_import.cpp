@@ -66,6 +66,7 @@ class Buffer {
 
 template <class S, class T>
 void convert(const void* from, std::size_t count, T* to) {
+    if (count == 0) return;
     if constexpr (std::is_same_v<S, T>) {
         std::memcpy(to, from, count * sizeof(T));
     } else {

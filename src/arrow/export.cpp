@@ -162,7 +162,7 @@ std::shared_ptr<ColumnBuffers> selected_buffers(const ColumnValues& values,
                 }
                 std::size_t from = offsets[positions[i]];
                 std::size_t size = offsets[positions[i] + 1] - from;
-                std::memcpy(bytes + at, values.bytes() + from, size);
+                if (size != 0) std::memcpy(bytes + at, values.bytes() + from, size);
                 at += size;
             }
             if (out->large) {
