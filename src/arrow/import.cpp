@@ -162,7 +162,10 @@ class StringSource {
             const auto* sizes =
                 static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1]);
             const auto* views = static_cast<const std::uint8_t*>(array.buffers[1]);
+            const std::uint8_t* valid = validity_of(array);
             for (std::int64_t i = 0; i < array.length; ++i) {
+                // The view of a null slot is never read, so it need not hold.
+                if (valid != nullptr && !bit(valid, array.offset + i)) continue;
                 const std::uint8_t* view = views + (array.offset + i) * 16;
                 std::int32_t size;
                 std::memcpy(&size, view, 4);

@@ -155,6 +155,13 @@ TEST(ArrowImport, RefusesViewsAndIndicesOutsideTheirBuffers) {
     std::optional<ImportFailure> failure = from_views.append(views);
     ASSERT_TRUE(failure);
     EXPECT_EQ(failure->message, "row 0: the string view points outside its buffers");
+    // The same view in a null slot is never read.
+    const std::uint8_t none[] = {0};
+    std::vector<const void*> null_buffers{view, data, sizes};
+    ArrowArray null_view = array_of(1, 0, none, null_buffers);
+    ColumnImport from_null(view_schema, DType::str);
+    ASSERT_FALSE(from_null.append(null_view));
+    EXPECT_EQ(entries(from_null.finish()), std::vector<std::string>{"<missing>"});
 
     const std::int32_t offsets[] = {0, 1, 2};
     std::vector<const void*> word_buffers{offsets, "ab"};
