@@ -357,7 +357,8 @@ Result<void> apply_requested_schema(ExportedTable& table, const ArrowSchema& req
     std::vector<bool> large(table.columns.size());
     for (std::size_t i = 0; i < table.columns.size(); ++i) {
         const ExportedColumn& column = table.columns[i];
-        const ArrowSchema* field = requested.children[i];
+        const ArrowSchema* field = requested.children == nullptr ? nullptr : requested.children[i];
+        if (field == nullptr) return frame_error("the requested schema lacks a field");
         std::string_view name = field->name == nullptr ? "" : field->name;
         if (name != column.name) {
             return frame_error(
