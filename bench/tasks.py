@@ -353,7 +353,72 @@ class BackToLists(Task):
         return (hash(tuple(ids)), math.fsum(xs), hash(tuple(keys)))
 
 
+# -- exchanging data through Arrow and numpy ----------------------------------------
+
+class ToArrow(Task):
+    """The whole frame (or its where_gt rows) as a pyarrow Table: tarnwick
+    through the Arrow PyCapsule interface, pandas through pyarrow's converter,
+    pyarrow as it is (or filtered)."""
+    needs = ("read_csv", "where_gt", "__arrow_c_stream__")
+
+    def __init__(self, filtered):
+        self.filtered = filtered
+        self.name = "to pyarrow, where_gt" if filtered else "to pyarrow table"
+
+    def supported(self, system):
+        return pa is not None and (system != "pyarrow" or self.filtered) and super().supported(system)
+
+    def run(self, system, t):
+        if self.filtered:
+            t = WhereGt().run(system, t)
+        if system == "tarnwick":
+            return pa.table(t)
+        if system == "pandas":
+            return pa.Table.from_pandas(t, preserve_index=False)
+        return t
+
+    def meaning(self, system, result):
+        return table_meaning("pyarrow", result)
+
+
+class FromArrays(Task):
+    """A column added from one array of 1M values: numpy or pyarrow."""
+    needs = ("add_floats",)
+
+    def __init__(self, source, kind):
+        self.source, self.kind = source, kind
+        self.name = f"{kind} from {source}"
+
+    def supported(self, system):
+        return pa is not None and super().supported(system)
+
+    def prepare(self, system, data):
+        values = {"float64": data.x, "int64": data.id, "strings": data.key}[self.kind]
+        if self.source == "numpy":
+            import numpy as np
+            return np.array(values)
+        return pa.array(values)
+
+    def run(self, system, values):
+        if system == "tarnwick":
+            f = tarnwick.Frame()
+            {"float64": f.add_floats, "int64": f.add_ints,
+             "strings": f.add_strings}[self.kind]("c", values)
+            return f
+        if system == "pandas":
+            return pd.DataFrame({"c": values}, copy=True)
+        return pa.table({"c": values})
+
+    def meaning(self, system, t):
+        values = column(system, t, "c")
+        if self.kind == "strings":
+            return (len(values), hash(tuple(values)))
+        return (len(values), math.fsum(values))
+
+
 def all_tasks():
     return [ReadCsv("mixed"), ReadCsv("numeric"), WhereGt(), WhereIn(), SortDescending(),
             GroupSum(), GroupCount(), MeanWithMissing(), ToCsv(), FromLists(), YearOfDate(),
-            BackToLists()]
+            BackToLists(), ToArrow(False), ToArrow(True), FromArrays("numpy", "float64"),
+            FromArrays("numpy", "int64"), FromArrays("pyarrow", "float64"),
+            FromArrays("pyarrow", "int64"), FromArrays("pyarrow", "strings")]

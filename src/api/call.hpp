@@ -74,8 +74,8 @@ PyObject* wrap_instance(PyTypeObject* type, Engine&& value) {
     return object;
 }
 
-// Frees an instance. On a foreign thread the engine value is left alone (its
-// shared storage is counted without atomics) and the drop is reported.
+// Frees an instance. On a foreign thread the engine value is left alone (only
+// the owner thread touches it) and the drop is reported.
 template <class Engine>
 void dealloc_instance(PyObject* self, const char* type_path) {
     auto* instance = reinterpret_cast<Instance<Engine>*>(self);

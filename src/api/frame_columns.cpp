@@ -2,6 +2,7 @@
 #include <array>
 
 #include "api/arguments.hpp"
+#include "api/column_import.hpp"
 #include "api/frame_object.hpp"
 
 namespace tarnwick::api {
@@ -96,15 +97,15 @@ PyObject* text_list(const std::vector<Column>& columns, auto text_of) {
 }  // namespace
 
 TARNWICK_FAST_METHOD(frame_add_floats) {
-    return add_converted_column(self, args, nargs, kwnames, "Frame.add_floats()", to_float_column);
+    return add_converted_column(self, args, nargs, kwnames, "Frame.add_floats()", to_float_values);
 }
 
 TARNWICK_FAST_METHOD(frame_add_ints) {
-    return add_converted_column(self, args, nargs, kwnames, "Frame.add_ints()", to_integer_column);
+    return add_converted_column(self, args, nargs, kwnames, "Frame.add_ints()", to_integer_values);
 }
 
 TARNWICK_FAST_METHOD(frame_add_strings) {
-    return add_converted_column(self, args, nargs, kwnames, "Frame.add_strings()", to_text_column);
+    return add_converted_column(self, args, nargs, kwnames, "Frame.add_strings()", to_text_values);
 }
 
 TARNWICK_PLAIN_METHOD(frame_height) {

@@ -60,6 +60,11 @@ PyMethodDef frame_methods[] = {
     METHOD(free, METH_NOARGS,
            "free($self)\n--\n\nNothing under CPython, which frees the object itself; in a page, "
            "the instance goes back to the library."),
+    // The Arrow PyCapsule interface (arrow_capsules.cpp).
+    {"__arrow_c_schema__", frame_arrow_c_schema, METH_NOARGS, "__arrow_c_schema__($self)\n--\n\n"},
+    {"__arrow_c_stream__",
+     reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(frame_arrow_c_stream)), fast,
+     "__arrow_c_stream__($self, requested_schema=None)\n--\n\n"},
     {nullptr, nullptr, 0, nullptr},
 };
 

@@ -34,6 +34,10 @@ PyObject* frame_call(PyObject* self, Body&& body) {
     PyObject* name(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames)
 #define TARNWICK_PLAIN_METHOD(name) PyObject* name(PyObject* self, PyObject*)
 
+// arrow_capsules.cpp
+TARNWICK_PLAIN_METHOD(frame_arrow_c_schema);
+TARNWICK_FAST_METHOD(frame_arrow_c_stream);
+
 // frame_columns.cpp
 TARNWICK_FAST_METHOD(frame_add_floats);
 TARNWICK_FAST_METHOD(frame_add_ints);

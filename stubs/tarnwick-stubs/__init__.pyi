@@ -7,7 +7,7 @@ note "while processing '<parameter>'". An object used from a thread other
 than the one that made it raises PanicException (a BaseException).
 """
 
-from collections.abc import Iterator, Sequence
+from collections.abc import Buffer, Iterator, Sequence
 from typing import Any, Literal, Protocol, SupportsFloat, SupportsIndex, TypeAlias, TypeVar, final
 
 __all__ = ["read_csv", "Frame", "Grouped"]
@@ -31,6 +31,21 @@ _Float: TypeAlias = SupportsFloat | SupportsIndex
 _IntValues: TypeAlias = Sequence[_Int] | _ArrayOf[_Int]
 _FloatValues: TypeAlias = Sequence[_Float] | _ArrayOf[_Float]
 _StrValues: TypeAlias = Sequence[str] | _ArrayOf[str]
+# Columns that travel: anything offering an Arrow array or stream through the
+# Arrow PyCapsule interface (pyarrow arrays, chunked arrays, table columns).
+class _ArrowArrayExporter(Protocol):
+    def __arrow_c_array__(self, requested_schema: object | None = None, /) -> tuple[object, object]: ...
+
+class _ArrowStreamExporter(Protocol):
+    def __arrow_c_stream__(self, requested_schema: object | None = None, /) -> object: ...
+
+_ArrowValues: TypeAlias = _ArrowArrayExporter | _ArrowStreamExporter
+
+# The `values` of the adding methods also take buffers of numbers (numpy
+# arrays, array.array, memoryview) and Arrow arrays.
+_IntColumn: TypeAlias = _IntValues | Buffer | _ArrowValues
+_FloatColumn: TypeAlias = _FloatValues | Buffer | _ArrowValues
+_StrColumn: TypeAlias = _StrValues | _ArrowValues
 # Column names: a list or tuple of str (a lone str is refused).
 _Names: TypeAlias = list[str] | tuple[str, ...]
 
@@ -54,33 +69,40 @@ class Frame:
     def __new__(cls) -> Frame:
         """Make an empty frame: no columns, no rows."""
 
-    def add_floats(self, name: str, values: _FloatValues) -> None:
+    def add_floats(self, name: str, values: _FloatColumn) -> None:
         """Add an f64 column, in place.
 
         `values` is a sequence (not a str) of floats, ints or objects with
-        __float__ or __index__, numpy arrays included. The first column sets
-        the height. Raises ValueError if the frame has a column of that name
-        already or if the count differs from the height; TypeError or
-        OverflowError for an item that is not a number.
+        __float__ or __index__, numpy arrays included, or an Arrow array of
+        floats or integers (nulls become missing entries). The first column
+        sets the height. Raises ValueError if the frame has a column of that
+        name already, if the count differs from the height or reaches 2**32;
+        TypeError or OverflowError for an item that is not a number, TypeError
+        for another Arrow type.
         """
 
-    def add_ints(self, name: str, values: _IntValues) -> None:
+    def add_ints(self, name: str, values: _IntColumn) -> None:
         """Add an i64 column, in place.
 
         `values` is a sequence (not a str) of ints, bools or objects with
-        __index__ (numpy arrays and bytes included). The first column sets the
+        __index__ (numpy arrays and bytes included), or an Arrow array of
+        integers (nulls become missing entries). The first column sets the
         height. Raises ValueError if the frame has a column of that name
-        already or if the count differs from the height; TypeError for a
-        non-integer item, OverflowError for one outside 64 bits.
+        already, if the count differs from the height or reaches 2**32;
+        TypeError for a non-integer item or another Arrow type, OverflowError
+        for one outside 64 bits.
         """
 
-    def add_strings(self, name: str, values: _StrValues) -> None:
+    def add_strings(self, name: str, values: _StrColumn) -> None:
         """Add a str column, in place.
 
-        `values` is a sequence (not a str) of str. The first column sets the
-        height. Raises ValueError if the frame has a column of that name
-        already or if the count differs from the height; TypeError for a
-        non-str item, UnicodeEncodeError for a str with a lone surrogate.
+        `values` is a sequence (not a str) of str, or an Arrow array of
+        strings (utf8, large_utf8, string_view, dictionary-encoded too; nulls
+        become missing entries). The first column sets the height. Raises
+        ValueError if the frame has a column of that name already, if the
+        count differs from the height or reaches 2**32; TypeError for a
+        non-str item or another Arrow type, UnicodeEncodeError for a str with
+        a lone surrogate.
         """
 
     def add_date_part(self, name: str, source: str, part: _DatePart) -> None:
@@ -232,6 +254,16 @@ class Frame:
     def free(self) -> None:
         """Nothing under CPython, which frees the object itself; in a page,
         the instance goes back to the library."""
+
+    def __arrow_c_schema__(self) -> Any:
+        """The frame's Arrow schema as a PyCapsule: a struct of the columns
+        (int64, float64, utf8) in frame order."""
+
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> Any:
+        """The frame as an Arrow C stream in a PyCapsule, for pyarrow.table()
+        and other consumers; the rows it shows, in its order, missing entries
+        as nulls. Raises ValueError if requested_schema asks for another
+        schema than the frame's (or its large_utf8 widening)."""
 
 @final
 class Grouped:

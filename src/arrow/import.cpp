@@ -1,0 +1,492 @@
+#include "arrow/import.hpp"
+
+#include <cmath>
+#include <cstring>
+#include <format>
+#include <limits>
+#include <string_view>
+#include <vector>
+
+namespace tarnwick::arrow {
+
+namespace {
+
+std::string_view format_of(const ArrowSchema& schema) {
+    return schema.format == nullptr ? std::string_view() : std::string_view(schema.format);
+}
+
+const char* plain_type_name(std::string_view format) {
+    static constexpr std::pair<std::string_view, const char*> names[] = {
+        {"n", "null"},         {"b", "bool"},       {"c", "int8"},         {"C", "uint8"},
+        {"s", "int16"},        {"S", "uint16"},     {"i", "int32"},        {"I", "uint32"},
+        {"l", "int64"},        {"L", "uint64"},     {"e", "float16"},      {"f", "float32"},
+        {"g", "float64"},      {"z", "binary"},     {"Z", "large_binary"}, {"vz", "binary_view"},
+        {"u", "utf8"},         {"U", "large_utf8"}, {"vu", "string_view"}, {"tdD", "date32[day]"},
+        {"tdm", "date64[ms]"}, {"+l", "list"},      {"+L", "large_list"},  {"+s", "struct"},
+        {"+m", "map"},
+    };
+    for (const auto& [code, name] : names)
+        if (code == format) return name;
+    return nullptr;
+}
+
+bool is_integer_format(std::string_view f) {
+    return f.size() == 1 && std::string_view("csilCSIL").find(f[0]) != std::string_view::npos;
+}
+bool is_float_format(std::string_view f) {
+    return f == "e" || f == "f" || f == "g";
+}
+bool is_string_format(std::string_view f) {
+    return f == "u" || f == "U" || f == "vu";
+}
+
+ImportFailure malformed(std::string message) {
+    return {ImportFault::value, std::move(message)};
+}
+
+bool bit(const void* bitmap, std::int64_t index) {
+    auto* bytes = static_cast<const std::uint8_t*>(bitmap);
+    return ((bytes[index >> 3] >> (index & 7)) & 1) != 0;
+}
+
+// The array's validity bitmap when it may have missing entries, else null.
+const std::uint8_t* validity_of(const ArrowArray& array) {
+    if (array.null_count == 0 || array.n_buffers < 1 || array.buffers == nullptr) return nullptr;
+    return static_cast<const std::uint8_t*>(array.buffers[0]);
+}
+
+std::optional<ImportFailure> check_shape(const ArrowArray& array, std::int64_t buffers) {
+    if (array.length < 0 || array.offset < 0)
+        return malformed("an Arrow array has a negative length or offset");
+    if (array.n_buffers < buffers || (array.n_buffers > 0 && array.buffers == nullptr))
+        return malformed(std::format("an Arrow array has {} buffers; its type needs {}",
+                                     array.n_buffers, buffers));
+    if (array.length > 0) {
+        for (std::int64_t b = 1; b < buffers; ++b)
+            if (array.buffers[b] == nullptr) return malformed("an Arrow array lacks a data buffer");
+    }
+    return std::nullopt;
+}
+
+bool is_ascii(const char* s, std::size_t n) {
+    std::size_t i = 0;
+    std::uint64_t high = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w;
+        std::memcpy(&w, s + i, 8);
+        high |= w;
+    }
+    for (; i < n; ++i)
+        high |= static_cast<unsigned char>(s[i]);
+    return (high & 0x8080808080808080ull) == 0;
+}
+
+// Well-formed UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
+bool is_utf8(const char* s, std::size_t n) {
+    std::size_t i = 0;
+    while (i < n) {
+        if (i + 8 <= n) {
+            std::uint64_t w;
+            std::memcpy(&w, s + i, 8);
+            if ((w & 0x8080808080808080ull) == 0) {
+                i += 8;
+                continue;
+            }
+        }
+        auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        std::size_t length;
+        std::uint32_t code;
+        if (c >= 0xC2 && c <= 0xDF) {
+            length = 2;
+            code = c & 0x1Fu;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            length = 3;
+            code = c & 0x0Fu;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            length = 4;
+            code = c & 0x07u;
+        } else {
+            return false;
+        }
+        if (n - i < length) return false;
+        for (std::size_t k = 1; k < length; ++k) {
+            auto next = static_cast<unsigned char>(s[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        if (length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) return false;
+        if (length == 4 && (code < 0x10000 || code > 0x10FFFF)) return false;
+        i += length;
+    }
+    return true;
+}
+
+// The bits of an IEEE half-precision float.
+struct Half {
+    std::uint16_t bits;
+};
+
+// Every half is exactly a double.
+double half_to_double(Half half) {
+    std::uint16_t h = half.bits;
+    int sign = (h >> 15) & 1;
+    int exponent = (h >> 10) & 0x1F;
+    int mantissa = h & 0x3FF;
+    double value;
+    if (exponent == 0) {
+        value = std::ldexp(static_cast<double>(mantissa), -24);
+    } else if (exponent == 31) {
+        value = mantissa == 0 ? std::numeric_limits<double>::infinity()
+                              : std::numeric_limits<double>::quiet_NaN();
+    } else {
+        value = std::ldexp(static_cast<double>(mantissa + 1024), exponent - 25);
+    }
+    return sign ? -value : value;
+}
+
+// Entry i of a utf8, large_utf8 or string_view array as a byte range, after
+// its bounds were checked (offsets rising, views inside their buffers).
+class StringSource {
+  public:
+    std::optional<ImportFailure> open(const ArrowArray& array, std::string_view format,
+                                      std::uint64_t first_row) {
+        array_ = &array;
+        format_ = format;
+        if (format == "vu") {
+            if (auto failure = check_shape(array, 3)) return failure;
+            std::int64_t data_buffers = array.n_buffers - 3;
+            const auto* sizes =
+                static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1]);
+            const auto* views = static_cast<const std::uint8_t*>(array.buffers[1]);
+            const std::uint8_t* valid = validity_of(array);
+            for (std::int64_t i = 0; i < array.length; ++i) {
+                // The view of a null slot is never read, so it need not hold.
+                if (valid != nullptr && !bit(valid, array.offset + i)) continue;
+                const std::uint8_t* view = views + (array.offset + i) * 16;
+                std::int32_t size;
+                std::memcpy(&size, view, 4);
+                if (size < 0) return bad_view(first_row + static_cast<std::uint64_t>(i));
+                if (size <= 12) continue;
+                std::int32_t buffer, offset;
+                std::memcpy(&buffer, view + 8, 4);
+                std::memcpy(&offset, view + 12, 4);
+                if (buffer < 0 || buffer >= data_buffers || offset < 0 || sizes == nullptr ||
+                    array.buffers[2 + buffer] == nullptr ||
+                    static_cast<std::int64_t>(offset) + size > sizes[buffer]) {
+                    return bad_view(first_row + static_cast<std::uint64_t>(i));
+                }
+            }
+            return std::nullopt;
+        }
+        if (auto failure = check_shape(array, 3)) return failure;
+        if (array.length == 0) return std::nullopt;
+        return format == "u" ? check_offsets<std::int32_t>(first_row)
+                             : check_offsets<std::int64_t>(first_row);
+    }
+
+    std::string_view get(std::int64_t i) const {
+        std::int64_t at = array_->offset + i;
+        if (format_ == "vu") {
+            const std::uint8_t* view =
+                static_cast<const std::uint8_t*>(array_->buffers[1]) + at * 16;
+            std::int32_t size;
+            std::memcpy(&size, view, 4);
+            if (size <= 12) return {reinterpret_cast<const char*>(view + 4), std::size_t(size)};
+            std::int32_t buffer, offset;
+            std::memcpy(&buffer, view + 8, 4);
+            std::memcpy(&offset, view + 12, 4);
+            return {static_cast<const char*>(array_->buffers[2 + buffer]) + offset,
+                    std::size_t(size)};
+        }
+        const char* data = static_cast<const char*>(array_->buffers[2]);
+        if (format_ == "u") {
+            const auto* offsets = static_cast<const std::int32_t*>(array_->buffers[1]) + at;
+            return {data + offsets[0], std::size_t(offsets[1] - offsets[0])};
+        }
+        const auto* offsets = static_cast<const std::int64_t*>(array_->buffers[1]) + at;
+        return {data + offsets[0], std::size_t(offsets[1] - offsets[0])};
+    }
+
+  private:
+    template <class O>
+    std::optional<ImportFailure> check_offsets(std::uint64_t first_row) const {
+        const O* offsets = static_cast<const O*>(array_->buffers[1]) + array_->offset;
+        if (offsets[0] < 0) return malformed("an Arrow string array has a negative offset");
+        for (std::int64_t i = 0; i < array_->length; ++i) {
+            if (offsets[i + 1] < offsets[i]) {
+                return malformed(std::format("row {}: the string offsets go backwards",
+                                             first_row + static_cast<std::uint64_t>(i)));
+            }
+        }
+        return std::nullopt;
+    }
+
+    static ImportFailure bad_view(std::uint64_t row) {
+        return malformed(std::format("row {}: the string view points outside its buffers", row));
+    }
+
+    const ArrowArray* array_ = nullptr;
+    std::string_view format_;
+};
+
+ImportFailure not_utf8(std::uint64_t row) {
+    return malformed(std::format("row {}: the text is not valid UTF-8", row));
+}
+
+template <class I>
+std::optional<ImportFailure> read_indices(const ArrowArray& array, std::vector<std::int64_t>& out) {
+    const I* indices = static_cast<const I*>(array.buffers[1]) + array.offset;
+    out.resize(static_cast<std::size_t>(array.length));
+    for (std::int64_t i = 0; i < array.length; ++i) {
+        if constexpr (std::is_same_v<I, std::uint64_t>) {
+            out[std::size_t(i)] =
+                indices[i] > std::uint64_t(std::numeric_limits<std::int64_t>::max())
+                    ? -1
+                    : std::int64_t(indices[i]);
+        } else {
+            out[std::size_t(i)] = static_cast<std::int64_t>(indices[i]);
+        }
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string type_name(const ArrowSchema& schema) {
+    std::string_view format = format_of(schema);
+    if (schema.dictionary != nullptr) {
+        return std::format("dictionary<values={}, indices={}>", type_name(*schema.dictionary),
+                           type_name(ArrowSchema{schema.format, nullptr, nullptr, 0, 0, nullptr,
+                                                 nullptr, nullptr, nullptr}));
+    }
+    if (const char* name = plain_type_name(format)) return name;
+    if (format.size() >= 4 && format.substr(0, 2) == "ts" && format[3] == ':') {
+        std::string_view unit = format[2] == 's'   ? "s"
+                                : format[2] == 'm' ? "ms"
+                                : format[2] == 'u' ? "us"
+                                                   : "ns";
+        return std::format("timestamp[{}]", unit);
+    }
+    return std::format("of format \"{}\"", format);
+}
+
+std::optional<ImportFailure> ColumnImport::check_type(const ArrowSchema& schema, DType kind) {
+    std::string_view format = format_of(schema);
+    bool fits = false;
+    if (schema.dictionary != nullptr) {
+        fits = kind == DType::str && is_integer_format(format) &&
+               schema.dictionary->dictionary == nullptr &&
+               is_string_format(format_of(*schema.dictionary));
+    } else {
+        switch (kind) {
+            case DType::i64: fits = is_integer_format(format); break;
+            case DType::f64: fits = is_integer_format(format) || is_float_format(format); break;
+            case DType::str: fits = is_string_format(format); break;
+        }
+    }
+    if (fits) return std::nullopt;
+    return ImportFailure{ImportFault::type,
+                         std::format("Arrow type {} cannot become {} {} column", type_name(schema),
+                                     kind == DType::str ? "a" : "an", dtype_name(kind))};
+}
+
+ColumnImport::ColumnImport(const ArrowSchema& schema, DType kind) : schema_(schema), kind_(kind) {
+    if (kind == DType::str) offsets_.push_back(0);
+}
+
+void ColumnImport::note_presence(const std::uint8_t* valid, std::int64_t bit_offset,
+                                 std::size_t count) {
+    if (valid == nullptr) {
+        if (!present_.empty()) present_.resize(present_.size() + count, 1);
+        return;
+    }
+    if (present_.empty()) present_.resize(static_cast<std::size_t>(rows_), 1);
+    std::size_t start = present_.size();
+    present_.resize_for_overwrite(start + count);
+    for (std::size_t i = 0; i < count; ++i)
+        present_[start + i] = bit(valid, bit_offset + std::int64_t(i)) ? 1 : 0;
+}
+
+template <class S, class T>
+std::optional<ImportFailure> ColumnImport::append_numbers(const ArrowArray& array,
+                                                          PodVector<T>& out) {
+    if (auto failure = check_shape(array, 2)) return failure;
+    auto count = static_cast<std::size_t>(array.length);
+    if (count == 0) return std::nullopt;
+    const S* source = static_cast<const S*>(array.buffers[1]) + array.offset;
+    const std::uint8_t* valid = validity_of(array);
+    std::size_t start = out.size();
+    out.resize_for_overwrite(start + count);
+    T* target = out.data() + start;
+    if constexpr (std::is_same_v<S, T>) {
+        std::memcpy(target, source, count * sizeof(T));
+    } else if constexpr (std::is_same_v<S, Half>) {
+        for (std::size_t i = 0; i < count; ++i)
+            target[i] = half_to_double(source[i]);
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            target[i] = static_cast<T>(source[i]);
+    }
+    if (valid != nullptr) {
+        // A missing entry stores 0, whatever the producer left in its slot.
+        for (std::size_t i = 0; i < count; ++i)
+            if (!bit(valid, array.offset + std::int64_t(i))) target[i] = T{};
+    }
+    if constexpr (std::is_same_v<S, std::uint64_t> && std::is_same_v<T, std::int64_t>) {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (source[i] > std::uint64_t(std::numeric_limits<std::int64_t>::max()) &&
+                (valid == nullptr || bit(valid, array.offset + std::int64_t(i)))) {
+                out.resize_for_overwrite(start);
+                return ImportFailure{
+                    ImportFault::overflow,
+                    std::format("row {}: the uint64 {} does not fit i64", rows_ + i, source[i])};
+            }
+        }
+    }
+    note_presence(valid, array.offset, count);
+    return std::nullopt;
+}
+
+std::optional<ImportFailure> ColumnImport::append_strings(const ArrowArray& array) {
+    auto count = static_cast<std::size_t>(array.length);
+    const std::uint8_t* valid = validity_of(array);
+    std::string_view format = format_of(schema_);
+    if (schema_.dictionary != nullptr) {
+        if (auto failure = check_shape(array, 2)) return failure;
+        if (array.dictionary == nullptr) return malformed("a dictionary array has no dictionary");
+        const ArrowArray& dictionary = *array.dictionary;
+        StringSource words;
+        if (auto failure = words.open(dictionary, format_of(*schema_.dictionary), 0))
+            return failure;
+        const std::uint8_t* word_valid = validity_of(dictionary);
+        std::vector<std::int64_t> indices;
+        if (count != 0) {
+            switch (format[0]) {
+                case 'c': read_indices<std::int8_t>(array, indices); break;
+                case 's': read_indices<std::int16_t>(array, indices); break;
+                case 'i': read_indices<std::int32_t>(array, indices); break;
+                case 'l': read_indices<std::int64_t>(array, indices); break;
+                case 'C': read_indices<std::uint8_t>(array, indices); break;
+                case 'S': read_indices<std::uint16_t>(array, indices); break;
+                case 'I': read_indices<std::uint32_t>(array, indices); break;
+                default: read_indices<std::uint64_t>(array, indices); break;
+            }
+        }
+        // 0 not yet checked, 1 valid UTF-8, 2 not.
+        std::vector<std::uint8_t> checked(static_cast<std::size_t>(dictionary.length), 0);
+        if (present_.empty()) present_.resize(static_cast<std::size_t>(rows_), 1);
+        for (std::size_t i = 0; i < count; ++i) {
+            bool here = valid == nullptr || bit(valid, array.offset + std::int64_t(i));
+            std::uint64_t row = rows_ + i;
+            if (here) {
+                std::int64_t index = indices[i];
+                if (index < 0 || index >= dictionary.length) {
+                    return malformed(std::format(
+                        "row {}: dictionary index {} is outside the dictionary of {} entries", row,
+                        index, dictionary.length));
+                }
+                here = word_valid == nullptr || bit(word_valid, dictionary.offset + index);
+                if (here) {
+                    std::string_view text = words.get(index);
+                    std::uint8_t& state = checked[std::size_t(index)];
+                    if (state == 0) state = is_utf8(text.data(), text.size()) ? 1 : 2;
+                    if (state == 2) return not_utf8(row);
+                    bytes_.append(text.data(), text.size());
+                }
+            }
+            offsets_.push_back(bytes_.size());
+            present_.push_back(here ? 1 : 0);
+        }
+        return std::nullopt;
+    }
+    StringSource source;
+    if (auto failure = source.open(array, format, rows_)) return failure;
+    if (count == 0) return std::nullopt;
+    std::size_t start_bytes = bytes_.size();
+    if (valid == nullptr && format != "vu") {
+        // One copy of the whole stretch of bytes, offsets moved to ours.
+        std::string_view first = source.get(0);
+        std::string_view last = source.get(std::int64_t(count) - 1);
+        std::size_t total = std::size_t(last.data() + last.size() - first.data());
+        bytes_.append(first.data(), total);
+        const char* base = first.data();
+        std::size_t at = offsets_.size();
+        offsets_.resize_for_overwrite(at + count);
+        for (std::size_t i = 0; i < count; ++i) {
+            std::string_view text = source.get(std::int64_t(i));
+            offsets_[at + i] = start_bytes + std::size_t(text.data() - base) + text.size();
+        }
+    } else {
+        for (std::size_t i = 0; i < count; ++i) {
+            if (valid == nullptr || bit(valid, array.offset + std::int64_t(i))) {
+                std::string_view text = source.get(std::int64_t(i));
+                bytes_.append(text.data(), text.size());
+            }
+            offsets_.push_back(bytes_.size());
+        }
+    }
+    if (!is_ascii(bytes_.data() + start_bytes, bytes_.size() - start_bytes)) {
+        std::size_t first_offset = offsets_.size() - count - 1;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::size_t from = offsets_[first_offset + i], to = offsets_[first_offset + i + 1];
+            if (!is_utf8(bytes_.data() + from, to - from)) return not_utf8(rows_ + i);
+        }
+    }
+    note_presence(valid, array.offset, count);
+    return std::nullopt;
+}
+
+std::optional<ImportFailure> ColumnImport::append(const ArrowArray& array) {
+    std::string_view format = format_of(schema_);
+    std::optional<ImportFailure> failure;
+    if (kind_ == DType::str) {
+        failure = append_strings(array);
+    } else if (kind_ == DType::i64) {
+        switch (format[0]) {
+            case 'c': failure = append_numbers<std::int8_t>(array, ints_); break;
+            case 's': failure = append_numbers<std::int16_t>(array, ints_); break;
+            case 'i': failure = append_numbers<std::int32_t>(array, ints_); break;
+            case 'l': failure = append_numbers<std::int64_t>(array, ints_); break;
+            case 'C': failure = append_numbers<std::uint8_t>(array, ints_); break;
+            case 'S': failure = append_numbers<std::uint16_t>(array, ints_); break;
+            case 'I': failure = append_numbers<std::uint32_t>(array, ints_); break;
+            default: failure = append_numbers<std::uint64_t>(array, ints_); break;
+        }
+    } else {
+        switch (format[0]) {
+            case 'c': failure = append_numbers<std::int8_t>(array, floats_); break;
+            case 's': failure = append_numbers<std::int16_t>(array, floats_); break;
+            case 'i': failure = append_numbers<std::int32_t>(array, floats_); break;
+            case 'l': failure = append_numbers<std::int64_t>(array, floats_); break;
+            case 'C': failure = append_numbers<std::uint8_t>(array, floats_); break;
+            case 'S': failure = append_numbers<std::uint16_t>(array, floats_); break;
+            case 'I': failure = append_numbers<std::uint32_t>(array, floats_); break;
+            case 'L': failure = append_numbers<std::uint64_t>(array, floats_); break;
+            case 'e': failure = append_numbers<Half>(array, floats_); break;
+            case 'f': failure = append_numbers<float>(array, floats_); break;
+            default: failure = append_numbers<double>(array, floats_); break;
+        }
+    }
+    if (!failure) rows_ += static_cast<std::uint64_t>(array.length);
+    return failure;
+}
+
+ColumnValues ColumnImport::finish() {
+    // A mask without a missing entry is dropped: columns without missing
+    // entries carry none.
+    if (!present_.empty() && std::memchr(present_.data(), 0, present_.size()) == nullptr) {
+        present_ = {};
+    }
+    switch (kind_) {
+        case DType::i64: return ColumnValues::of_i64(std::move(ints_), std::move(present_));
+        case DType::f64: return ColumnValues::of_f64(std::move(floats_), std::move(present_));
+        case DType::str: break;
+    }
+    return ColumnValues::of_str(std::move(offsets_), std::move(bytes_), std::move(present_));
+}
+
+}  // namespace tarnwick::arrow
