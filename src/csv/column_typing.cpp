@@ -52,7 +52,8 @@ class ColumnTyper {
                 if (span.start == span.end) {
                     presence.mark_missing(row);
                     ints[row] = 0;
-                } else if (std::optional<std::int64_t> value = parse_i64_text(view(span))) {
+                } else if (std::optional<std::int64_t> value =
+                               parse_i64_text(view(span), text_end())) {
                     ints[row] = *value;
                 } else {
                     return floats(std::move(ints), std::move(presence), {c, i, row});
@@ -91,6 +92,8 @@ class ColumnTyper {
     }
 
   private:
+    // The fields lie inside the text, so the number tests may read on to its end.
+    const char* text_end() const { return text_.data() + text_.size(); }
     std::string_view view(FieldSpan span) const {
         return text_.substr(span.start, span.end - span.start);
     }
@@ -125,7 +128,7 @@ class ColumnTyper {
                 if (span.start == span.end) {
                     presence.mark_missing(row);
                     floats[row] = 0;
-                } else if (std::optional<double> value = parse_f64_text(view(span))) {
+                } else if (std::optional<double> value = parse_f64_text(view(span), text_end())) {
                     floats[row] = *value;
                 } else {
                     return std::nullopt;
