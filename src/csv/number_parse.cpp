@@ -201,7 +201,10 @@ std::optional<double> parse_f64_text(std::string_view text) {
     return parse_f64_text(text, text.data() + text.size());
 }
 
-std::optional<double> parse_f64_text(std::string_view text, const char* readable) {
+namespace {
+
+// The general path: words, exponents, long digit strings.
+std::optional<double> parse_general(std::string_view text, const char* readable) {
     if (text.empty()) return std::nullopt;
     char first = text.front();
     bool negative = false;
@@ -221,6 +224,47 @@ std::optional<double> parse_f64_text(std::string_view text, const char* readable
     Decimal decimal = scan_decimal(text, readable);
     if (!decimal.valid) return std::nullopt;
     double value = decimal_value(text, decimal);
+    return negative ? -value : value;
+}
+
+}  // namespace
+
+std::optional<double> parse_f64_text(std::string_view text, const char* readable) {
+    // The common field, digits with an optional point and no exponent, in one
+    // scan; every other text goes the general way.
+    const char* p = text.data();
+    const char* end = p + text.size();
+    if (p == end) return std::nullopt;
+    bool negative = *p == '-';
+    p += negative || *p == '+';
+    const char* const digits_start = p;
+    std::uint64_t mantissa = 0;
+    p = accumulate_digits(p, end, readable, mantissa);
+    std::size_t digits = static_cast<std::size_t>(p - digits_start);
+    std::size_t fraction_digits = 0;
+    if (p != end && *p == '.') {
+        const char* fraction = ++p;
+        p = accumulate_digits(p, end, readable, mantissa);
+        fraction_digits = static_cast<std::size_t>(p - fraction);
+        digits += fraction_digits;
+    }
+    if (p != end || digits == 0) return parse_general(text, readable);
+    if (digits > 19 && digits - leading_zeros(digits_start, digits) > 19) {
+        return parse_general(text, readable);
+    }
+    double value;
+    if (mantissa <= (std::uint64_t{1} << 53) && fraction_digits <= 22) {
+        // Both operands exact: one correctly rounded division (the short form
+        // of fifteen digits or fewer is one case of this).
+        value = static_cast<double>(mantissa) / exact_powers_of_ten[fraction_digits];
+    } else if (mantissa == 0) {
+        value = 0.0;
+    } else if (std::optional<double> nearest =
+                   nearest_double(mantissa, -static_cast<std::int64_t>(fraction_digits))) {
+        value = *nearest;
+    } else {
+        return parse_general(text, readable);
+    }
     return negative ? -value : value;
 }
 
