@@ -48,10 +48,13 @@ class Output {
     char* limit_;
 };
 
-constexpr auto special_bytes = [] {
-    std::array<bool, 256> table{};
+// Per byte: 1 for the four bytes that need quotes, 0x80 for a non-ASCII one.
+constexpr auto byte_flags = [] {
+    std::array<unsigned char, 256> table{};
     for (unsigned char c : {',', '"', '\n', '\r'})
-        table[c] = true;
+        table[c] = 1;
+    for (std::size_t c = 0x80; c < 256; ++c)
+        table[c] = 0x80;
     return table;
 }();
 
@@ -63,9 +66,10 @@ bool starts_with_white_space(std::string_view text) {
     return is_white_space(decode_utf8(text).code_point);
 }
 
-// Whether a text needs quotes; ORs its bytes into `bits` on the way. Eight
-// bytes at a time: a byte equal to c leaves a zero byte in v ^ c, which the
-// borrow of subtracting one from every byte finds.
+// Whether a text needs quotes; ORs its high bits into `bits` on the way.
+// Eight bytes at a time: a byte equal to c leaves a zero byte in v ^ c, which
+// the borrow of subtracting one from every byte finds. The few bytes after the
+// last eight go through the table, without an early exit.
 bool needs_quotes(std::string_view text, unsigned char& bits) {
     if (text.empty()) return true;
     constexpr std::uint64_t ones = 0x0101010101010101;
@@ -77,26 +81,18 @@ bool needs_quotes(std::string_view text, unsigned char& bits) {
     const char* p = text.data();
     const char* end = p + text.size();
     std::uint64_t seen = 0;
-    bool special = false;
+    std::uint64_t special = 0;
     for (; end - p >= 8; p += 8) {
         std::uint64_t v;
         std::memcpy(&v, p, 8);
         seen |= v;
-        if ((has_byte(v, ',') | has_byte(v, '"') | has_byte(v, '\n') | has_byte(v, '\r')) != 0) {
-            special = true;
-            break;
-        }
+        special |= has_byte(v, ',') | has_byte(v, '"') | has_byte(v, '\n') | has_byte(v, '\r');
     }
-    for (; p != end && !special; ++p) {
-        seen |= static_cast<unsigned char>(*p);
-        special = special_bytes[static_cast<unsigned char>(*p)];
-    }
-    // The rest of a special text is ORed in below only when the loop left it.
+    unsigned flags = (seen & high) != 0 ? 0x80 : 0;
     for (; p != end; ++p)
-        seen |= static_cast<unsigned char>(*p);
-    bits |= static_cast<unsigned char>(seen | (seen >> 8) | (seen >> 16) | (seen >> 24) |
-                                       (seen >> 32) | (seen >> 40) | (seen >> 48) | (seen >> 56));
-    return special || starts_with_white_space(text);
+        flags |= byte_flags[static_cast<unsigned char>(*p)];
+    bits |= static_cast<unsigned char>(flags);
+    return special != 0 || (flags & 1) != 0 || starts_with_white_space(text);
 }
 
 void write_quoted(Output& output, std::string_view text) {
