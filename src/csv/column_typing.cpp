@@ -73,13 +73,23 @@ class ColumnTyper {
         }
         Presence presence(rows_);
         PodVector<std::uint64_t> offsets(rows_ + 1);
-        PodVector<char> bytes(bytes_needed);
+        // A short field is copied as a fixed 16 bytes (the next field
+        // overwrites the excess), which needs 16 bytes of room at the end.
+        constexpr std::size_t short_field = 16;
+        PodVector<char> bytes;
+        bytes.reserve(bytes_needed + short_field);
         std::size_t used = 0;
         offsets[0] = 0;
         for (std::size_t c = 0, row = 0; c < spans_.chunk_count(); ++c) {
             for (FieldSpan span : spans_.chunk(c)) {
+                std::size_t size = span.end - span.start;
+                const char* from = text_.data() + span.start;
                 if (span.is_empty_unquoted()) {
                     presence.mark_missing(row);
+                } else if (!span.doubled && size <= short_field &&
+                           text_end() - from >= static_cast<std::ptrdiff_t>(short_field)) {
+                    std::memcpy(bytes.data() + used, from, short_field);
+                    used += size;
                 } else {
                     used += copy_field_text(bytes.data() + used, text_, span);
                 }
