@@ -76,6 +76,28 @@ TEST(FormatF64, ReadsBackExactlyForRandomBits) {
     }
 }
 
+// Integers of every length, and each side of every power of ten, against
+// the library's text.
+TEST(FormatI64, AgreesWithTheLibrary) {
+    std::mt19937_64 random(31);
+    auto check = [](std::int64_t value) {
+        char expected[max_i64_text];
+        char* end = std::to_chars(expected, expected + max_i64_text, value).ptr;
+        ASSERT_EQ(format_i64(value), std::string_view(expected, end));
+    };
+    for (int i = 0; i < 200000; ++i) {
+        auto value = static_cast<std::int64_t>(random() >> (random() % 64));
+        check(value);
+        check(-value);
+    }
+    for (std::int64_t power = 1; power <= 1000000000000000000; power *= 10) {
+        for (std::int64_t value : {power - 1, power, power + 1}) {
+            check(value);
+            check(-value);
+        }
+    }
+}
+
 struct I64Case {
     std::string_view text;
     std::optional<std::int64_t> value;
