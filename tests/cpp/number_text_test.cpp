@@ -90,11 +90,12 @@ TEST(FormatI64, AgreesWithTheLibrary) {
         check(value);
         check(-value);
     }
-    for (std::int64_t power = 1; power <= 1000000000000000000; power *= 10) {
+    for (std::int64_t power = 1;; power *= 10) {
         for (std::int64_t value : {power - 1, power, power + 1}) {
             check(value);
             check(-value);
         }
+        if (power > std::numeric_limits<std::int64_t>::max() / 10) break;
     }
 }
 
