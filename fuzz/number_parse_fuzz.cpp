@@ -2,7 +2,8 @@
 // number exactly when a straightforward check of the grammar accepts it, and
 // its value is then the correctly rounded one that std::from_chars gives (or,
 // beyond the doubles, strtod's infinity or zero); the integer test accepts a
-// sign and digits within 64 bits, valued as std::from_chars values them.
+// sign and digits within 64 bits, valued as std::from_chars values them. The
+// fast step of the conversion is also driven directly, from raw bytes.
 #include <bit>
 #include <cctype>
 #include <cerrno>
@@ -11,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <optional>
 #include <string>
@@ -150,11 +152,35 @@ void check_i64(std::string_view text) {
     }
 }
 
+// The fast step of the conversion on a significand and a power of ten taken
+// from the input's first ten bytes: where it gives a value, the value is
+// std::from_chars' for the same number, and parse_f64_text agrees on its text.
+void check_nearest_double(const std::uint8_t* data, std::size_t size) {
+    if (size < 10) return;
+    std::uint64_t significand;
+    std::uint16_t power_bits;
+    std::memcpy(&significand, data, 8);
+    std::memcpy(&power_bits, data + 8, 2);
+    // Shorter significands are as likely as long ones.
+    significand >>= significand % 61;
+    if (significand == 0) return;
+    auto power = static_cast<std::int64_t>(power_bits % 720) - 370;
+    std::string text = std::to_string(significand) + "e" + std::to_string(power);
+    double expected = reference_value(text);
+    if (std::optional<double> fast = tarnwick::nearest_double(significand, power)) {
+        if (std::bit_cast<std::uint64_t>(*fast) != std::bit_cast<std::uint64_t>(expected)) {
+            fail("the fast step of the conversion gives another value", text);
+        }
+    }
+    check_f64(text);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string_view text(reinterpret_cast<const char*>(data), size);
     check_f64(text);
     check_i64(text);
+    check_nearest_double(data, size);
     return 0;
 }

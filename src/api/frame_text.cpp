@@ -25,9 +25,12 @@ PyObject* text_of(PyObject* self) {
 
 TARNWICK_PLAIN_METHOD(frame_to_csv) {
     return frame_call<Use::shared>(self, [](Frame& frame) {
-        PodVector<char> text = to_csv(frame);
-        // One pass: the decoder copies ASCII text straight into the new str.
-        return str_of(text.data(), text.size());
+        CsvText text = write_csv(frame);
+        auto size = static_cast<Py_ssize_t>(text.bytes.size());
+        // The ASCII decoder is one copying pass; the UTF-8 one first looks for
+        // a non-ASCII byte, then copies.
+        if (text.ascii) return PyUnicode_DecodeASCII(text.bytes.data(), size, nullptr);
+        return str_of(text.bytes.data(), text.bytes.size());
     });
 }
 

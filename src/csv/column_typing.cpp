@@ -52,7 +52,8 @@ class ColumnTyper {
                 if (span.start == span.end) {
                     presence.mark_missing(row);
                     ints[row] = 0;
-                } else if (std::optional<std::int64_t> value = parse_i64_text(view(span))) {
+                } else if (std::optional<std::int64_t> value =
+                               parse_i64_text(view(span), text_end())) {
                     ints[row] = *value;
                 } else {
                     return floats(std::move(ints), std::move(presence), {c, i, row});
@@ -72,13 +73,23 @@ class ColumnTyper {
         }
         Presence presence(rows_);
         PodVector<std::uint64_t> offsets(rows_ + 1);
-        PodVector<char> bytes(bytes_needed);
+        // A short field is copied as a fixed 16 bytes (the next field
+        // overwrites the excess), which needs 16 bytes of room at the end.
+        constexpr std::size_t short_field = 16;
+        PodVector<char> bytes;
+        bytes.reserve(bytes_needed + short_field);
         std::size_t used = 0;
         offsets[0] = 0;
         for (std::size_t c = 0, row = 0; c < spans_.chunk_count(); ++c) {
             for (FieldSpan span : spans_.chunk(c)) {
+                std::size_t size = span.end - span.start;
+                const char* from = text_.data() + span.start;
                 if (span.is_empty_unquoted()) {
                     presence.mark_missing(row);
+                } else if (!span.doubled && size <= short_field &&
+                           text_end() - from >= static_cast<std::ptrdiff_t>(short_field)) {
+                    std::memcpy(bytes.data() + used, from, short_field);
+                    used += size;
                 } else {
                     used += copy_field_text(bytes.data() + used, text_, span);
                 }
@@ -91,8 +102,11 @@ class ColumnTyper {
     }
 
   private:
+    // The fields lie inside the text, so the number tests may read on to its end.
+    const char* text_end() const { return text_.data() + text_.size(); }
     std::string_view view(FieldSpan span) const {
-        return text_.substr(span.start, span.end - span.start);
+        // Spans lie inside the text: no bounds check.
+        return {text_.data() + span.start, span.end - span.start};
     }
 
     // Whether the first field that is not missing makes the column str at
@@ -125,7 +139,7 @@ class ColumnTyper {
                 if (span.start == span.end) {
                     presence.mark_missing(row);
                     floats[row] = 0;
-                } else if (std::optional<double> value = parse_f64_text(view(span))) {
+                } else if (std::optional<double> value = parse_f64_text(view(span), text_end())) {
                     floats[row] = *value;
                 } else {
                     return std::nullopt;

@@ -1,5 +1,6 @@
 #include "csv/number_parse.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -9,12 +10,12 @@ namespace tarnwick {
 
 namespace {
 
+#include "csv/powers_of_ten.inc"
+
+__extension__ using uint128 = unsigned __int128;
+
 bool is_digit(char c) {
     return static_cast<unsigned char>(c) - unsigned{'0'} <= 9;
-}
-
-bool may_start_number(char c) {
-    return is_digit(c) || c == '+' || c == '-' || c == '.';
 }
 
 // Case-insensitive comparison with a lower-case ASCII word.
@@ -36,67 +37,49 @@ Word word_of(std::string_view text) {
 
 // An unsigned decimal text taken apart in one scan: digits with an optional
 // point and at least one digit, then an optional exponent (e or E, an optional
-// sign, at least one digit).
+// sign, at least one digit). Its value is mantissa x 10^scale when
+// `mantissa_exact`.
 struct Decimal {
     bool valid = false;
-    std::uint64_t mantissa = 0;  // all the digits as one integer, when exact
-    bool mantissa_exact = true;  // false beyond 19 digits
+    bool has_exponent = false;
+    bool mantissa_exact = true;  // false beyond 19 significant digits
+    std::uint64_t mantissa = 0;  // all the digits as one integer
     std::size_t whole_digits = 0;
     std::size_t fraction_digits = 0;
-    bool has_exponent = false;
-    std::int64_t exponent = 0;  // saturated far beyond the doubles' range
+    std::int64_t exponent = 0;  // as written; saturated far beyond the doubles' range
+    std::int64_t scale = 0;     // exponent - fraction_digits
 };
 
-// Eight ASCII digits at once, the first in the lowest byte: their value, or
-// nothing when any byte is not a digit.
-std::optional<std::uint32_t> eight_digits(const char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    constexpr std::uint64_t zeros = 0x3030303030303030;
-    constexpr std::uint64_t high = 0xF0F0F0F0F0F0F0F0;
-    // Every byte 0x30..0x39: the high nibble is 3, and adding 6 does not carry.
-    if ((v & high) != zeros || ((v + 0x0606060606060606) & high) != zeros) return std::nullopt;
-    v -= zeros;
-    v = v * 10 + (v >> 8);  // pairs of digits in every other byte
-    v = (((v & 0x000000FF000000FF) * (100 + (1000000ULL << 32))) +
-         (((v >> 16) & 0x000000FF000000FF) * (1 + (10000ULL << 32)))) >>
-        32;
-    return static_cast<std::uint32_t>(v);
+// The number of digits before the first non-zero one (points skipped).
+std::size_t leading_zeros(const char* p, std::size_t digits) {
+    std::size_t zeros = 0;
+    for (; zeros < digits; ++p) {
+        if (*p == '.') continue;
+        if (*p != '0') break;
+        ++zeros;
+    }
+    return zeros;
 }
 
-const char* scan_digits(const char* p, const char* end, std::uint64_t& mantissa) {
-    // Wraps beyond 19 digits; the caller then does not use it.
-    while (end - p >= 8) {
-        std::optional<std::uint32_t> block = eight_digits(p);
-        if (!block) break;
-        mantissa = mantissa * 100000000 + *block;
-        p += 8;
-    }
-    for (; p != end; ++p) {
-        unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
-        if (digit > 9) break;
-        mantissa = mantissa * 10 + digit;
-    }
-    return p;
-}
-
-Decimal scan_decimal(std::string_view text) {
+Decimal scan_decimal(std::string_view text, const char* readable) {
     Decimal d;
-    const char* p = text.data();
+    const char* const start = text.data();
+    const char* p = start;
     const char* end = p + text.size();
-    const char* whole = p;
-    p = scan_digits(p, end, d.mantissa);
-    d.whole_digits = static_cast<std::size_t>(p - whole);
+    p = accumulate_digits(p, end, readable, d.mantissa);
+    d.whole_digits = static_cast<std::size_t>(p - start);
     if (p != end && *p == '.') {
         const char* fraction = ++p;
-        p = scan_digits(p, end, d.mantissa);
+        p = accumulate_digits(p, end, readable, d.mantissa);
         d.fraction_digits = static_cast<std::size_t>(p - fraction);
     }
     std::size_t digits = d.whole_digits + d.fraction_digits;
     if (digits == 0) return d;
-    d.mantissa_exact = digits <= 19;
+    // Leading zeros add nothing to the mantissa, so only the digits after them
+    // can make it wrap.
+    if (digits > 19) d.mantissa_exact = digits - leading_zeros(start, digits) <= 19;
     if (p != end) {
-        if (*p != 'e' && *p != 'E') return d;
+        if ((*p | 0x20) != 'e') return d;
         ++p;
         bool negative = false;
         if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
@@ -109,6 +92,7 @@ Decimal scan_decimal(std::string_view text) {
         if (negative) d.exponent = -d.exponent;
         d.has_exponent = true;
     }
+    d.scale = d.exponent - static_cast<std::int64_t>(d.fraction_digits);
     d.valid = true;
     return d;
 }
@@ -132,21 +116,10 @@ constexpr double exact_powers_of_ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e
                                           1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                           1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-// The nearest double to a valid decimal text, ties to even.
-double decimal_value(std::string_view text, const Decimal& d) {
-    // Short form: at most 15 digits and a point. The integer of all the digits
-    // and the power of ten are exact doubles, so one division rounds correctly.
-    if (!d.has_exponent && d.whole_digits + d.fraction_digits <= 15) {
-        return static_cast<double>(d.mantissa) / exact_powers_of_ten[d.fraction_digits];
-    }
-    // The same holds while the integer stays within 2^53 and the power within
-    // 10^22, which covers most longer decimal texts.
-    std::int64_t scale = d.exponent - static_cast<std::int64_t>(d.fraction_digits);
-    if (d.mantissa_exact && d.mantissa <= (std::uint64_t{1} << 53) && scale >= -22 && scale <= 22) {
-        auto mantissa = static_cast<double>(d.mantissa);
-        return scale < 0 ? mantissa / exact_powers_of_ten[-scale]
-                         : mantissa * exact_powers_of_ten[scale];
-    }
+// The correctly rounded conversion of the whole text, for what the fast steps
+// leave: more than 19 significant digits, subnormals, and the rare products
+// whose leading bits cannot decide the rounding.
+double exact_value(std::string_view text, const Decimal& d) {
     double value = 0;
     auto [end, error] =
         std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::general);
@@ -157,13 +130,86 @@ double decimal_value(std::string_view text, const Decimal& d) {
     return value;
 }
 
+// The nearest double to a valid decimal text, ties to even.
+double decimal_value(std::string_view text, const Decimal& d) {
+    // Short form: at most 15 digits and a point. The integer of all the digits
+    // and the power of ten are exact doubles, so one division rounds correctly.
+    if (!d.has_exponent && d.whole_digits + d.fraction_digits <= 15) {
+        return static_cast<double>(d.mantissa) / exact_powers_of_ten[d.fraction_digits];
+    }
+    if (!d.mantissa_exact) return exact_value(text, d);
+    // The same holds while the integer stays within 2^53 and the power within
+    // 10^22.
+    if (d.mantissa <= (std::uint64_t{1} << 53) && d.scale >= -22 && d.scale <= 22) {
+        auto mantissa = static_cast<double>(d.mantissa);
+        return d.scale < 0 ? mantissa / exact_powers_of_ten[-d.scale]
+                           : mantissa * exact_powers_of_ten[d.scale];
+    }
+    if (d.mantissa == 0) return 0.0;
+    if (std::optional<double> value = nearest_double(d.mantissa, d.scale)) return *value;
+    return exact_value(text, d);
+}
+
 }  // namespace
 
+// After Eisel and Lemire: the significand, shifted to fill 64 bits, times the
+// 128 leading bits of the power gives the leading bits of the exact product;
+// the table rounds down, so the exact product lies within one significand of
+// it in the last place. Where that slack could change the 54 bits that decide
+// the rounding, or the product could be an exact tie, the step gives up.
+std::optional<double> nearest_double(std::uint64_t significand, std::int64_t power) {
+    if (power < smallest_power_of_ten || power > largest_power_of_ten) return std::nullopt;
+    const std::uint64_t* bits = powers_of_ten[power - smallest_power_of_ten];
+    int shift = std::countl_zero(significand);
+    std::uint64_t w = significand << shift;
+    uint128 product = static_cast<uint128>(w) * bits[0];
+    auto high = static_cast<std::uint64_t>(product >> 64);
+    auto low = static_cast<std::uint64_t>(product);
+    constexpr std::uint64_t below_rounding = 0x1FF;
+    if ((high & below_rounding) == below_rounding && low + w < w) {
+        // The slack may carry into the deciding bits: take the power's next 64
+        // bits into the product too.
+        uint128 next = static_cast<uint128>(w) * bits[1];
+        auto next_high = static_cast<std::uint64_t>(next >> 64);
+        auto next_low = static_cast<std::uint64_t>(next);
+        std::uint64_t merged = low + next_high;
+        if (merged < low) ++high;
+        if ((high & below_rounding) == below_rounding && merged + 1 == 0 && next_low + w < w) {
+            return std::nullopt;
+        }
+        low = merged;
+    }
+    // The product has its leading one in bit 127 or 126: keep 54 bits.
+    auto top = static_cast<int>(high >> 63);
+    std::uint64_t mantissa = high >> (top + 9);
+    std::int64_t exponent = ((power * 217706) >> 16) + 63 + top + 1023 - shift;
+    if (low == 0 && (high & below_rounding) == 0 && (mantissa & 3) == 1) {
+        return std::nullopt;  // perhaps exactly halfway: ties go to even
+    }
+    mantissa = (mantissa + (mantissa & 1)) >> 1;
+    if (mantissa >> 53 != 0) {  // rounding carried into a new leading bit
+        mantissa >>= 1;
+        ++exponent;
+    }
+    if (exponent <= 0 || exponent >= 0x7FF) return std::nullopt;
+    constexpr std::uint64_t fraction_bits = (std::uint64_t{1} << 52) - 1;
+    return std::bit_cast<double>((static_cast<std::uint64_t>(exponent) << 52) |
+                                 (mantissa & fraction_bits));
+}
+
 std::optional<double> parse_f64_text(std::string_view text) {
-    if (text.empty() || !may_start_number(text.front())) return std::nullopt;
+    return parse_f64_text(text, text.data() + text.size());
+}
+
+namespace {
+
+// The general path: words, exponents, long digit strings.
+std::optional<double> parse_general(std::string_view text, const char* readable) {
+    if (text.empty()) return std::nullopt;
+    char first = text.front();
     bool negative = false;
-    if (text.front() == '+' || text.front() == '-') {
-        negative = text.front() == '-';
+    if (first == '+' || first == '-') {
+        negative = first == '-';
         text.remove_prefix(1);
         double sign = negative ? -1.0 : 1.0;
         switch (word_of(text)) {
@@ -172,20 +218,66 @@ std::optional<double> parse_f64_text(std::string_view text) {
             case Word::nan: return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
             case Word::none: break;
         }
+    } else if (!is_digit(first) && first != '.') {
+        return std::nullopt;
     }
-    Decimal decimal = scan_decimal(text);
+    Decimal decimal = scan_decimal(text, readable);
     if (!decimal.valid) return std::nullopt;
     double value = decimal_value(text, decimal);
     return negative ? -value : value;
 }
 
+}  // namespace
+
+std::optional<double> parse_f64_text(std::string_view text, const char* readable) {
+    // The common field, digits with an optional point and no exponent, in one
+    // scan; every other text goes the general way.
+    const char* p = text.data();
+    const char* end = p + text.size();
+    if (p == end) return std::nullopt;
+    bool negative = *p == '-';
+    p += negative || *p == '+';
+    const char* const digits_start = p;
+    std::uint64_t mantissa = 0;
+    p = accumulate_digits(p, end, readable, mantissa);
+    std::size_t digits = static_cast<std::size_t>(p - digits_start);
+    std::size_t fraction_digits = 0;
+    if (p != end && *p == '.') {
+        const char* fraction = ++p;
+        p = accumulate_digits(p, end, readable, mantissa);
+        fraction_digits = static_cast<std::size_t>(p - fraction);
+        digits += fraction_digits;
+    }
+    if (p != end || digits == 0) return parse_general(text, readable);
+    if (digits > 19 && digits - leading_zeros(digits_start, digits) > 19) {
+        return parse_general(text, readable);
+    }
+    double value;
+    if (mantissa <= (std::uint64_t{1} << 53) && fraction_digits <= 22) {
+        // Both operands exact: one correctly rounded division (the short form
+        // of fifteen digits or fewer is one case of this).
+        value = static_cast<double>(mantissa) / exact_powers_of_ten[fraction_digits];
+    } else if (mantissa == 0) {
+        value = 0.0;
+    } else if (std::optional<double> nearest =
+                   nearest_double(mantissa, -static_cast<std::int64_t>(fraction_digits))) {
+        value = *nearest;
+    } else {
+        return parse_general(text, readable);
+    }
+    return negative ? -value : value;
+}
+
 bool is_f64_text(std::string_view text) {
-    if (text.empty() || !may_start_number(text.front())) return false;
-    if (text.front() == '+' || text.front() == '-') {
+    if (text.empty()) return false;
+    char first = text.front();
+    if (first == '+' || first == '-') {
         text.remove_prefix(1);
         if (word_of(text) != Word::none) return true;
+    } else if (!is_digit(first) && first != '.') {
+        return false;
     }
-    return scan_decimal(text).valid;
+    return scan_decimal(text, text.data() + text.size()).valid;
 }
 
 }  // namespace tarnwick

@@ -31,6 +31,9 @@ class Output {
     }
 
     char* out;
+    // The OR of every byte of text copied in (numbers and the separators are
+    // ASCII): the text is ASCII when its high bit stays clear.
+    unsigned char copied_bits = 0;
 
   private:
     void grow(std::size_t bytes) {
@@ -45,10 +48,13 @@ class Output {
     char* limit_;
 };
 
-constexpr auto special_bytes = [] {
-    std::array<bool, 256> table{};
+// Per byte: 1 for the four bytes that need quotes, 0x80 for a non-ASCII one.
+constexpr auto byte_flags = [] {
+    std::array<unsigned char, 256> table{};
     for (unsigned char c : {',', '"', '\n', '\r'})
-        table[c] = true;
+        table[c] = 1;
+    for (std::size_t c = 0x80; c < 256; ++c)
+        table[c] = 0x80;
     return table;
 }();
 
@@ -60,12 +66,33 @@ bool starts_with_white_space(std::string_view text) {
     return is_white_space(decode_utf8(text).code_point);
 }
 
-bool needs_quotes(std::string_view text) {
+// Whether a text needs quotes; ORs its high bits into `bits` on the way.
+// Eight bytes at a time: a byte equal to c leaves a zero byte in v ^ c, which
+// the borrow of subtracting one from every byte finds. The few bytes after the
+// last eight go through the table, without an early exit.
+bool needs_quotes(std::string_view text, unsigned char& bits) {
     if (text.empty()) return true;
-    for (char c : text) {
-        if (special_bytes[static_cast<unsigned char>(c)]) return true;
+    constexpr std::uint64_t ones = 0x0101010101010101;
+    constexpr std::uint64_t high = 0x8080808080808080;
+    auto has_byte = [](std::uint64_t v, char c) {
+        std::uint64_t x = v ^ (ones * static_cast<unsigned char>(c));
+        return (x - ones) & ~x & high;
+    };
+    const char* p = text.data();
+    const char* end = p + text.size();
+    std::uint64_t seen = 0;
+    std::uint64_t special = 0;
+    for (; end - p >= 8; p += 8) {
+        std::uint64_t v;
+        std::memcpy(&v, p, 8);
+        seen |= v;
+        special |= has_byte(v, ',') | has_byte(v, '"') | has_byte(v, '\n') | has_byte(v, '\r');
     }
-    return starts_with_white_space(text);
+    unsigned flags = (seen & high) != 0 ? 0x80 : 0;
+    for (; p != end; ++p)
+        flags |= byte_flags[static_cast<unsigned char>(*p)];
+    bits |= static_cast<unsigned char>(flags);
+    return special != 0 || (flags & 1) != 0 || starts_with_white_space(text);
 }
 
 void write_quoted(Output& output, std::string_view text) {
@@ -87,7 +114,7 @@ void write_plain(Output& output, std::string_view text) {
 }
 
 void write_escaped(Output& output, std::string_view text) {
-    if (needs_quotes(text)) {
+    if (needs_quotes(text, output.copied_bits)) {
         write_quoted(output, text);
     } else {
         write_plain(output, text);
@@ -106,6 +133,7 @@ void write_header(Output& output, const Frame& frame) {
         // A name that starts the text with the byte-order mark would lose it to
         // the reader, which drops a leading mark: quoted, the mark is content.
         if (first && column.name.starts_with(byte_order_mark)) {
+            output.copied_bits |= 0x80;
             write_quoted(output, column.name);
         } else {
             write_escaped(output, column.name);
@@ -209,13 +237,14 @@ void escape_field(PodVector<char>& out, std::string_view text) {
     write_escaped(output, text);
 }
 
-PodVector<char> to_csv(const Frame& frame) {
+CsvText write_csv(const Frame& frame) {
     std::vector<CellSource> cells;
     cells.reserve(frame.width());
     for (const Column& column : frame.columns())
         cells.emplace_back(*column.values);
     PodVector<char> buffer;
     buffer.reserve(estimated_size(frame, cells));
+    bool ascii = false;
     {
         Output output(buffer);
         write_header(output, frame);
@@ -226,8 +255,13 @@ PodVector<char> to_csv(const Frame& frame) {
             }
             put(output, '\n');
         });
+        ascii = (output.copied_bits & 0x80) == 0;
     }
-    return buffer;
+    return {std::move(buffer), ascii};
+}
+
+PodVector<char> to_csv(const Frame& frame) {
+    return write_csv(frame).bytes;
 }
 
 }  // namespace tarnwick

@@ -19,4 +19,12 @@ void escape_field(PodVector<char>& out, std::string_view text);
 // string that reads as a number is quoted, so the reader keeps it a string.
 PodVector<char> to_csv(const Frame& frame);
 
+// The same text, and whether it is all ASCII (then a str can be made from it
+// without decoding).
+struct CsvText {
+    PodVector<char> bytes;
+    bool ascii;
+};
+CsvText write_csv(const Frame& frame);
+
 }  // namespace tarnwick

@@ -20,8 +20,10 @@ void* allocate_storage(std::size_t bytes) {
         std::size_t rounded = (bytes + huge_page - 1) / huge_page * huge_page;
         void* block = std::aligned_alloc(huge_page, rounded);
         if (block == nullptr) throw std::bad_alloc();
-        // Advice only: where the kernel declines, ordinary pages serve.
-        (void)madvise(block, rounded, MADV_HUGEPAGE);
+        // Advice only: where the kernel declines, ordinary pages serve. The
+        // last, partly used 2 MiB stays on ordinary pages, so that its unused
+        // end is never resident.
+        (void)madvise(block, bytes / huge_page * huge_page, MADV_HUGEPAGE);
         return block;
     }
     void* block = std::malloc(bytes == 0 ? 1 : bytes);

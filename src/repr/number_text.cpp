@@ -1,5 +1,6 @@
 #include "repr/number_text.hpp"
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -84,8 +85,60 @@ char* write_positional(char* out, const ShortestDigits& d) {
 
 }  // namespace
 
+namespace {
+
+// The eight decimal digits of v (below 10^8), one value 0 to 9 per byte, the
+// most significant in the lowest byte: split into halves of four digits in
+// 32-bit lanes, then pairs in 16-bit lanes, then digits in bytes, each step
+// a division by a multiplication that is exact for the range of its lane.
+std::uint64_t eight_digit_bytes(std::uint64_t v) {
+    std::uint64_t fours = (v / 10000) | ((v % 10000) << 32);
+    std::uint64_t hundreds = ((fours * 10486) >> 20) & 0x0000007F0000007F;
+    std::uint64_t pairs = hundreds | ((fours - hundreds * 100) << 16);
+    std::uint64_t tens = ((pairs * 103) >> 10) & 0x000F000F000F000F;
+    return tens | ((pairs - tens * 10) << 8);
+}
+
+constexpr std::uint64_t ascii_zeros = 0x3030303030303030;
+
+// v (below 10^8) without leading zeros; stores eight bytes.
+char* write_up_to_eight(char* out, std::uint64_t v) {
+    if (v == 0) {
+        *out = '0';
+        return out + 1;
+    }
+    std::uint64_t digits = eight_digit_bytes(v);
+    int leading = std::countr_zero(digits) / 8;  // zero bytes before the first digit
+    std::uint64_t text = (digits + ascii_zeros) >> (8 * leading);
+    std::memcpy(out, &text, 8);
+    return out + 8 - leading;
+}
+
+char* write_eight(char* out, std::uint64_t v) {
+    std::uint64_t text = eight_digit_bytes(v) + ascii_zeros;
+    std::memcpy(out, &text, 8);
+    return out + 8;
+}
+
+}  // namespace
+
+// Eight digits at a time; the stores never reach past max_i64_text bytes (a
+// magnitude of 10^16 or more leads with at most three digits).
 char* write_i64(char* out, std::int64_t value) {
-    return std::to_chars(out, out + max_i64_text, value).ptr;
+    std::uint64_t magnitude = static_cast<std::uint64_t>(value);
+    if (value < 0) {
+        *out++ = '-';
+        magnitude = 0 - magnitude;
+    }
+    constexpr std::uint64_t e8 = 100000000;
+    if (magnitude < e8) return write_up_to_eight(out, magnitude);
+    if (magnitude < e8 * e8) {
+        out = write_up_to_eight(out, magnitude / e8);
+        return write_eight(out, magnitude % e8);
+    }
+    out = write_up_to_eight(out, magnitude / (e8 * e8));
+    out = write_eight(out, magnitude / e8 % e8);
+    return write_eight(out, magnitude % e8);
 }
 
 char* write_f64(char* out, double value) {

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iterator>
+#include <random>
+
 #include "columns.hpp"
 #include "csv/reader.hpp"
 #include "repr/frame_text.hpp"
@@ -36,6 +40,41 @@ TEST(EscapeField, QuotesOnlyWhatTheReaderWouldMisread) {
     EXPECT_EQ(escaped("\u3000"), "\"\u3000\"");
     EXPECT_EQ(escaped("\u200bx"), "\u200bx");  // zero-width space is not White_Space
     EXPECT_EQ(escaped("12"), "12");            // numbers matter only in cells
+}
+
+// The eight-at-a-time quoting test and the ASCII flag against plain
+// definitions, on texts of every length that mix ordinary bytes, the four
+// special ones, spaces and non-ASCII bytes; each text also stands as a
+// column name and as a cell.
+TEST(EscapeField, AgreesWithAPlainDefinitionAndFlagsNonAscii) {
+    std::mt19937_64 random(5);
+    constexpr std::string_view pieces[] = {"a", "b", "0", ",", "\"", "\n", "\r", " ", "\xc3\xa9"};
+    for (int i = 0; i < 20000; ++i) {
+        std::string text;
+        std::size_t length = random() % 24;
+        bool rare = random() % 2 == 0;  // half the texts without special bytes
+        for (std::size_t k = 0; k < length; ++k) {
+            std::size_t choice = random() % (rare ? 3 : std::size(pieces));
+            text += pieces[choice];
+        }
+        bool special = text.empty() || text.find_first_of(",\"\n\r") != std::string::npos ||
+                       text.front() == ' ' || text.front() == '\n' || text.front() == '\r';
+        std::string expected = text;
+        if (special) {
+            expected.clear();
+            for (char c : text)
+                expected += c == '"' ? std::string("\"\"") : std::string(1, c);
+            expected = "\"" + expected + "\"";
+        }
+        ASSERT_EQ(escaped(text), expected) << text;
+
+        Frame frame;
+        StringColumnBuilder cells;
+        cells.append(text);
+        ASSERT_TRUE(add_column(frame, text, cells.finish()));
+        bool ascii = std::ranges::all_of(text, [](char c) { return (c & 0x80) == 0; });
+        EXPECT_EQ(write_csv(frame).ascii, ascii) << text;
+    }
 }
 
 Frame frame_with_rows() {
