@@ -1,0 +1,83 @@
+#include "api/text_cache.hpp"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <string>
+
+namespace tarnwick::api {
+namespace {
+
+// Texts of every length up to 40, and for each the same text with one byte
+// changed at every position: equal lengths, differing in one byte, is where
+// the two-word form of short texts could go wrong.
+std::deque<std::string> near_texts() {
+    std::deque<std::string> texts;
+    for (std::size_t n = 0; n <= 40; ++n) {
+        std::string base;
+        for (std::size_t i = 0; i < n; ++i)
+            base += static_cast<char>('a' + i % 26);
+        texts.push_back(base);
+        for (std::size_t i = 0; i < n; ++i) {
+            std::string changed = base;
+            changed[i] = '\x80';
+            texts.push_back(changed);
+        }
+    }
+    return texts;
+}
+
+TEST(TextCache, FindsExactlyTheTextsItRemembers) {
+    std::deque<std::string> texts = near_texts();
+    TextCache cache;
+    // Every other text is remembered; the rest must never be found.
+    for (std::size_t i = 0; i < texts.size(); i += 2)
+        cache.remember(TextKey(texts[i]), &texts[i]);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        void* expected = i % 2 == 0 ? &texts[i] : nullptr;
+        // A copy at another address: short texts compare by value, long ones by bytes.
+        std::string copy = texts[i];
+        EXPECT_EQ(cache.find(TextKey(copy)), expected) << i << " " << texts[i].size();
+    }
+}
+
+TEST(TextCache, StopsGrowingAtItsLimitAndStaysExact) {
+    std::deque<std::string> texts;
+    TextCache cache;
+    for (std::size_t i = 0; i < TextCache::max_texts + 1000; ++i) {
+        texts.push_back("text number " + std::to_string(i));
+        cache.remember(TextKey(texts.back()), &texts.back());
+    }
+    EXPECT_EQ(cache.size(), TextCache::max_texts);
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        void* expected = i < TextCache::max_texts ? &texts[i] : nullptr;
+        EXPECT_EQ(cache.find(TextKey(texts[i])), expected) << i;
+    }
+}
+
+TEST(SharingPolicy, PausesLongerForEachPoorBlockAndResumesOnAGoodOne) {
+    SharingPolicy policy;
+    constexpr std::size_t rows = SharingPolicy::block_rows;
+    std::size_t looked_up = 0;
+    // 1,000 blocks without a repeat: the pauses double up to the limit.
+    for (int block = 0; block < 1000; ++block) {
+        if (policy.looking_up()) ++looked_up;
+        policy.finish_block(rows, 0);
+    }
+    EXPECT_LT(looked_up, 25u);
+    EXPECT_GT(looked_up, 10u);
+    // Repeats begin: noticed within the longest pause, then kept.
+    int waited = 0;
+    while (!policy.looking_up()) {
+        policy.finish_block(rows, 0);
+        ++waited;
+    }
+    EXPECT_LE(waited, static_cast<int>(SharingPolicy::max_pause));
+    for (int block = 0; block < 10; ++block) {
+        ASSERT_TRUE(policy.looking_up());
+        policy.finish_block(rows, rows / 2);
+    }
+}
+
+}  // namespace
+}  // namespace tarnwick::api
