@@ -48,15 +48,11 @@ struct TextKey {
                  (std::uint64_t{static_cast<std::uint8_t>(p[n / 2])} << 8) |
                  std::uint64_t{static_cast<std::uint8_t>(p[n - 1])};
         }
-        hash = inline_hash(w0, w1, n);
+        hash = mix(w0 ^ k0, w1 ^ k1 ^ n);
     }
 
     bool is_inline() const { return size <= inline_bytes; }
     const char* data() const { return reinterpret_cast<const char*>(w0); }
-
-    static std::uint64_t inline_hash(std::uint64_t w0, std::uint64_t w1, std::size_t n) {
-        return mix(w0 ^ k0, w1 ^ k1 ^ n);
-    }
 
   private:
     // Eight bytes at a time, then the last eight.
@@ -100,7 +96,7 @@ class TextCache {
     // The object remembered for the text, or nullptr.
     void* find(const TextKey& key) const {
         auto tag = static_cast<std::uint32_t>(key.hash);
-        for (std::size_t i = slot_of(key.hash);; i = (i + 1) & mask_) {
+        for (std::size_t i = slot_of(tag);; i = (i + 1) & mask_) {
             const Slot& slot = slots_[i];
             if (slot.object == nullptr) return nullptr;
             if (slot.tag != tag || slot.size != key.size) continue;
@@ -116,8 +112,7 @@ class TextCache {
         if (count_ == max_texts || key.size > UINT32_MAX) return;
         if (4 * (count_ + 1) > slots_.size()) grow();
         place({key.w0, key.w1, object, static_cast<std::uint32_t>(key.size),
-               static_cast<std::uint32_t>(key.hash)},
-              key.hash);
+               static_cast<std::uint32_t>(key.hash)});
         ++count_;
     }
 
@@ -132,19 +127,14 @@ class TextCache {
         std::uint32_t tag = 0;  // the low half of the hash
 
         const char* data() const { return reinterpret_cast<const char*>(w0); }
-        // The hash again, from the words or the bytes.
-        std::uint64_t hash() const {
-            return size <= TextKey::inline_bytes ? TextKey::inline_hash(w0, w1, size)
-                                                 : TextKey({data(), size}).hash;
-        }
     };
 
-    // The high half of the hash places a slot; the low half is its tag, so the
-    // two tests use independent bits.
-    std::size_t slot_of(std::uint64_t hash) const { return (hash >> 32) & mask_; }
+    // The low bits of the hash place a slot, so a slot keeps its place when the
+    // table grows; the tag's other bits still tell most texts of a chain apart.
+    std::size_t slot_of(std::uint32_t tag) const { return tag & mask_; }
 
-    void place(const Slot& slot, std::uint64_t hash) {
-        std::size_t i = slot_of(hash);
+    void place(const Slot& slot) {
+        std::size_t i = slot_of(slot.tag);
         while (slots_[i].object != nullptr)
             i = (i + 1) & mask_;
         slots_[i] = slot;
@@ -156,7 +146,7 @@ class TextCache {
         slots_.assign(capacity, Slot{});
         mask_ = capacity - 1;
         for (const Slot& slot : old)
-            if (slot.object != nullptr) place(slot, slot.hash());
+            if (slot.object != nullptr) place(slot);
     }
 
     // An empty table is one empty slot, so find() needs no special case.
