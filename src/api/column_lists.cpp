@@ -90,7 +90,8 @@ struct DecodeText {
 
 // One str for all equal entries: the first is decoded and remembered, the
 // others share it. The look-up is inlined into the row loop; decoding a text
-// met for the first time is not.
+// met for the first time is not. A shared str is put in the list without a
+// reference of its own: the cache counts the uses, and SharedUses adds them.
 struct ShareText {
     DecodeText decode;
     TextCache& cache;
@@ -99,9 +100,9 @@ struct ShareText {
     [[gnu::always_inline]] PyObject* operator()(std::size_t position) {
         std::uint64_t start = decode.offsets[position];
         TextKey key({decode.bytes + start, decode.offsets[position + 1] - start});
-        if (void* known = cache.find(key)) {
+        if (void* known = cache.use(key)) {
             ++found;
-            return Py_NewRef(static_cast<PyObject*>(known));
+            return static_cast<PyObject*>(known);
         }
         return first_time(position, key);
     }
@@ -111,6 +112,22 @@ struct ShareText {
         if (item != nullptr) cache.remember(key, item);
         return item;
     }
+};
+
+// Adds to each shared str the references of the rows that share it: one call
+// per distinct str instead of one per row. It must run before the cache
+// forgets its texts and before the list is handed out or dropped, on every
+// path: nothing reads these counts meanwhile (the fill runs no Python code and
+// frees nothing).
+struct SharedUses {
+    const TextCache& cache;
+    void settle() const {
+        cache.for_each_use([](void* object, std::uint64_t uses) {
+            auto* text = static_cast<PyObject*>(object);
+            Py_SET_REFCNT(text, Py_REFCNT(text) + static_cast<Py_ssize_t>(uses));
+        });
+    }
+    ~SharedUses() { settle(); }
 };
 
 template <class Make>
@@ -140,6 +157,7 @@ PyObject* string_list(const Frame& frame, const ColumnValues& values) {
     RowSource source(frame, values);
     DecodeText decode{values.offsets().data(), values.bytes()};
     TextCache cache;
+    SharedUses uses{cache};  // declared after the list and the cache: goes first
     SharingPolicy policy;
     for (std::size_t begin = 0; begin < rows; begin += SharingPolicy::block_rows) {
         std::size_t end = std::min(rows, begin + SharingPolicy::block_rows);
@@ -151,7 +169,14 @@ PyObject* string_list(const Frame& frame, const ColumnValues& values) {
         } else if (!source.fill(list.get(), begin, end, decode)) {
             return nullptr;
         }
+        bool was_looking_up = policy.looking_up();
         policy.finish_block(end - begin, found);
+        if (was_looking_up && !policy.looking_up() && cache.full()) {
+            // A full cache that finds too little holds the wrong texts (the
+            // column's start was unique, say): start afresh.
+            uses.settle();
+            cache.clear();
+        }
     }
     return list.release();
 }

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 namespace tarnwick::api {
@@ -86,70 +87,94 @@ struct TextKey {
     }
 };
 
-// An open-addressing table from text to object, 32 bytes a slot. It grows by
+// An open-addressing table from text to object, 40 bytes a slot. It grows by
 // doubling up to `max_texts` texts and then only answers look-ups, so a column
-// of many distinct values costs bounded memory.
+// of many distinct values costs bounded memory. It counts the uses of each
+// object it hands out, so that the caller can add them to the object's
+// reference count in one step per object instead of one per use.
 class TextCache {
   public:
-    static constexpr std::size_t max_texts = std::size_t{1} << 13;
+    static constexpr std::size_t max_texts = std::size_t{1} << 12;
 
-    // The object remembered for the text, or nullptr.
-    void* find(const TextKey& key) const {
-        auto tag = static_cast<std::uint32_t>(key.hash);
-        for (std::size_t i = slot_of(tag);; i = (i + 1) & mask_) {
-            const Slot& slot = slots_[i];
+    // The object remembered for the text, counting one more use of it; or
+    // nullptr.
+    void* use(const TextKey& key) {
+        std::uint64_t meta = meta_of(key);
+        for (std::size_t i = meta & mask_;; i = (i + 1) & mask_) {
+            Slot& slot = slots_[i];
             if (slot.object == nullptr) return nullptr;
-            if (slot.tag != tag || slot.size != key.size) continue;
+            if (slot.meta != meta) continue;
             if (key.is_inline() ? slot.w0 == key.w0 && slot.w1 == key.w1
-                                : std::memcmp(slot.data(), key.data(), key.size) == 0)
+                                : key.size <= UINT32_MAX &&
+                                      std::memcmp(slot.data(), key.data(), key.size) == 0) {
+                ++slot.uses;
                 return slot.object;
+            }
         }
     }
 
-    // Remembers `object` for the text, which must not be remembered yet. A long
-    // text's bytes must outlive the cache. Ignored once the cache is full.
+    // Remembers `object` for the text, which must not be remembered yet, with
+    // no use counted. A long text's bytes must outlive the cache. Ignored once
+    // the cache is full.
     void remember(const TextKey& key, void* object) {
         if (count_ == max_texts || key.size > UINT32_MAX) return;
         if (4 * (count_ + 1) > slots_.size()) grow();
-        place({key.w0, key.w1, object, static_cast<std::uint32_t>(key.size),
-               static_cast<std::uint32_t>(key.hash)});
+        place({key.w0, key.w1, object, meta_of(key), 0});
         ++count_;
     }
 
+    // f(object, uses) for every object used at least once.
+    template <class F>
+    void for_each_use(F f) const {
+        for (const Slot& slot : slots_)
+            if (slot.uses != 0) f(slot.object, slot.uses);
+    }
+
     std::size_t size() const { return count_; }
+    bool full() const { return count_ == max_texts; }
+
+    // Forgets every text (their uses too).
+    void clear() {
+        slots_ = std::vector<Slot>(1);
+        mask_ = 0;
+        count_ = 0;
+    }
 
   private:
     struct Slot {
         std::uint64_t w0 = 0;
         std::uint64_t w1 = 0;
         void* object = nullptr;
-        std::uint32_t size = 0;
-        std::uint32_t tag = 0;  // the low half of the hash
+        std::uint64_t meta = 0;  // the size, then the low half of the hash
+        std::uint64_t uses = 0;
 
         const char* data() const { return reinterpret_cast<const char*>(w0); }
     };
 
-    // The low bits of the hash place a slot, so a slot keeps its place when the
-    // table grows; the tag's other bits still tell most texts of a chain apart.
-    std::size_t slot_of(std::uint32_t tag) const { return tag & mask_; }
+    // Size and hash in one word, so one comparison rejects most other texts of
+    // a chain. Its low bits, the hash's, place the slot; a slot keeps them, so
+    // growing needs no hashing. (A size beyond 32 bits wraps here; such a text
+    // is never remembered and is compared by its full size.)
+    static std::uint64_t meta_of(const TextKey& key) {
+        return (std::uint64_t{key.size} << 32) | static_cast<std::uint32_t>(key.hash);
+    }
 
     void place(const Slot& slot) {
-        std::size_t i = slot_of(slot.tag);
+        std::size_t i = slot.meta & mask_;
         while (slots_[i].object != nullptr)
             i = (i + 1) & mask_;
         slots_[i] = slot;
     }
 
     void grow() {
-        std::vector<Slot> old = std::move(slots_);
-        std::size_t capacity = std::max<std::size_t>(256, old.size() * 2);
-        slots_.assign(capacity, Slot{});
+        std::size_t capacity = std::max<std::size_t>(256, slots_.size() * 2);
+        std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(capacity));
         mask_ = capacity - 1;
         for (const Slot& slot : old)
             if (slot.object != nullptr) place(slot);
     }
 
-    // An empty table is one empty slot, so find() needs no special case.
+    // An empty table is one empty slot, so use() needs no special case.
     std::vector<Slot> slots_ = std::vector<Slot>(1);
     std::size_t mask_ = 0;
     std::size_t count_ = 0;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <set>
 #include <string>
 
 namespace tarnwick::api {
@@ -49,8 +50,18 @@ TEST_P(TextCacheFinds, ExactlyTheTextsItRemembers) {
         void* expected = i % 2 == 0 ? &texts[i] : nullptr;
         // A copy at another address: short texts compare by value, long ones by bytes.
         std::string copy = texts[i];
-        EXPECT_EQ(cache.find(key_of(copy, colliding)), expected) << i << " " << texts[i].size();
+        EXPECT_EQ(cache.use(key_of(copy, colliding)), expected) << i << " " << texts[i].size();
     }
+    // Each remembered text was used once, and only those.
+    std::set<void*> remembered;
+    for (std::size_t i = 0; i < texts.size(); i += 2)
+        remembered.insert(&texts[i]);
+    std::set<void*> used;
+    cache.for_each_use([&](void* object, std::uint64_t uses) {
+        EXPECT_EQ(uses, 1u);
+        used.insert(object);
+    });
+    EXPECT_EQ(used, remembered);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hashes, TextCacheFinds, testing::Values(false, true));
@@ -65,7 +76,7 @@ TEST(TextCache, StopsGrowingAtItsLimitAndStaysExact) {
     EXPECT_EQ(cache.size(), TextCache::max_texts);
     for (std::size_t i = 0; i < texts.size(); ++i) {
         void* expected = i < TextCache::max_texts ? &texts[i] : nullptr;
-        EXPECT_EQ(cache.find(TextKey(texts[i])), expected) << i;
+        EXPECT_EQ(cache.use(TextKey(texts[i])), expected) << i;
     }
 }
 
