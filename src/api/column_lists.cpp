@@ -23,11 +23,12 @@ constexpr std::array<const char*, 1> name_only{"name"};
 template <bool Selected, bool Missing, class Make>
 bool fill_rows(PyObject* list, const std::uint32_t* selection, const std::uint8_t* present,
                std::size_t begin, std::size_t end, Make& make) {
+    PyObject* none = Py_None;  // a call in the limited API: made once
     for (std::size_t row = begin; row < end; ++row) {
         std::size_t position = Selected ? std::size_t{selection[row]} : row;
         PyObject* item;
         if (Missing && present[position] == 0) {
-            item = Py_NewRef(Py_None);
+            item = Py_NewRef(none);
         } else {
             item = make(position);
             if (item == nullptr) return false;
