@@ -111,11 +111,3 @@ def test_sharing_adapts_to_the_column():
     strings = f.strings("late")
     assert strings == late
     assert identities(strings[-100_000:]) == 10
-
-
-def test_a_long_column_of_many_distinct_values_stays_exact():
-    # More distinct values than the cache keeps, in repeating runs.
-    values = [f"{k % 20_000:05d}" * (1 + k % 5) for k in range(120_000)]
-    f = tarnwick.Frame()
-    f.add_strings("s", values)
-    assert f.strings("s") == values

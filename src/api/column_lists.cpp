@@ -110,7 +110,13 @@ struct ShareText {
 
     [[gnu::noinline]] PyObject* first_time(std::size_t position, const TextKey& key) {
         PyObject* item = decode(position);
-        if (item != nullptr) cache.remember(key, item);
+        if (item == nullptr) return nullptr;
+        try {
+            cache.remember(key, item);  // may run out of memory growing
+        } catch (...) {
+            Py_DECREF(item);
+            throw;
+        }
         return item;
     }
 };

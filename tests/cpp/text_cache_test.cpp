@@ -80,29 +80,5 @@ TEST(TextCache, StopsGrowingAtItsLimitAndStaysExact) {
     }
 }
 
-TEST(SharingPolicy, PausesLongerForEachPoorBlockAndResumesOnAGoodOne) {
-    SharingPolicy policy;
-    constexpr std::size_t rows = SharingPolicy::block_rows;
-    std::size_t looked_up = 0;
-    // 1,000 blocks without a repeat: the pauses double up to the limit.
-    for (int block = 0; block < 1000; ++block) {
-        if (policy.looking_up()) ++looked_up;
-        policy.finish_block(rows, 0);
-    }
-    EXPECT_LT(looked_up, 25u);
-    EXPECT_GT(looked_up, 10u);
-    // Repeats begin: noticed within the longest pause, then kept.
-    int waited = 0;
-    while (!policy.looking_up()) {
-        policy.finish_block(rows, 0);
-        ++waited;
-    }
-    EXPECT_LE(waited, static_cast<int>(SharingPolicy::max_pause));
-    for (int block = 0; block < 10; ++block) {
-        ASSERT_TRUE(policy.looking_up());
-        policy.finish_block(rows, rows / 2);
-    }
-}
-
 }  // namespace
 }  // namespace tarnwick::api
