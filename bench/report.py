@@ -1,6 +1,6 @@
 """The benchmark's table and chart."""
 
-PEERS = ("pandas", "pyarrow-1t", "pyarrow")
+PEERS = ("pandas", "pyarrow-1t", "pyarrow", "numpy")
 
 
 def fastest_peer(entry):
@@ -49,7 +49,8 @@ def chart(results, path, machine):
     if not entries:
         return
     peers = [p for p in PEERS if any(p in e["systems"] for e in entries)]
-    colors = {"pandas": "#4c72b0", "pyarrow-1t": "#dd8452", "pyarrow": "#55a868"}
+    colors = {"pandas": "#4c72b0", "pyarrow-1t": "#dd8452", "pyarrow": "#55a868",
+              "numpy": "#8172b3"}
     height = 0.8 / max(1, len(peers))
     fig, ax = plt.subplots(figsize=(10, 0.55 * len(entries) * max(1, len(peers)) / 2 + 1.8))
     labels = []

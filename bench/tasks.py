@@ -12,6 +12,10 @@ try:
 except ImportError:  # the peers are optional: without them only tarnwick runs
     pd = None
 try:
+    import numpy as np
+except ImportError:
+    np = None
+try:
     import pyarrow as pa
     import pyarrow.compute as pc
     import pyarrow.csv as pacsv
@@ -29,6 +33,8 @@ def systems_available():
         names.append("pandas")
     if pa is not None:
         names += ["pyarrow-1t", "pyarrow"]
+    if np is not None:
+        names.append("numpy")  # a peer of the tasks that say so only
     return names
 
 
@@ -125,6 +131,8 @@ class Task:
     needs = ()  # tarnwick methods the task uses
 
     def supported(self, system):
+        if system == "numpy":
+            return False
         if system == "tarnwick":
             return all(hasattr(tarnwick.Frame, m) or hasattr(tarnwick, m) for m in self.needs)
         return True
@@ -395,7 +403,6 @@ class FromArrays(Task):
     def prepare(self, system, data):
         values = {"float64": data.x, "int64": data.id, "strings": data.key}[self.kind]
         if self.source == "numpy":
-            import numpy as np
             return np.array(values)
         return pa.array(values)
 
@@ -416,9 +423,61 @@ class FromArrays(Task):
         return (len(values), math.fsum(values))
 
 
+class OneColumnToList(Task):
+    """One column back as a list, on its own. The str columns come in two
+    shapes of equal text length: 1,000 repeated keys, and unique values, whose
+    time is what decoding every entry costs."""
+    unit = "rows"
+
+    def __init__(self, kind):
+        self.kind = kind
+        self.name = {"i64": "ints() to a list", "f64": "floats() to a list",
+                     "repeated": "strings(), repeated values",
+                     "unique": "strings(), unique values"}[kind]
+
+    def supported(self, system):
+        if system == "numpy":
+            return self.kind in ("i64", "f64")
+        return super().supported(system)
+
+    def values(self, data):
+        if self.kind == "i64":
+            return data.id
+        if self.kind == "f64":
+            return data.x
+        if self.kind == "repeated":
+            return data.key  # "key0000" to "key0999"
+        return [f"k{i:06d}" for i in range(data.rows)]  # as long, all distinct
+
+    def prepare(self, system, data):
+        values = self.values(data)
+        if system == "tarnwick":
+            f = tarnwick.Frame()
+            {"i64": f.add_ints, "f64": f.add_floats}.get(self.kind, f.add_strings)("c", values)
+            return f
+        if system == "numpy":
+            return np.array(values)
+        if system == "pandas":
+            return pd.Series(values)
+        return pa.array(values)
+
+    def run(self, system, c):
+        if system == "tarnwick":
+            return {"i64": c.ints, "f64": c.floats}.get(self.kind, c.strings)("c")
+        if system.startswith("pyarrow"):
+            return c.to_pylist()
+        return c.tolist()
+
+    def meaning(self, system, values):
+        if self.kind == "f64":
+            return (len(values), math.fsum(values))
+        return (len(values), hash(tuple(values)))
+
+
 def all_tasks():
     return [ReadCsv("mixed"), ReadCsv("numeric"), WhereGt(), WhereIn(), SortDescending(),
             GroupSum(), GroupCount(), MeanWithMissing(), ToCsv(), FromLists(), YearOfDate(),
             BackToLists(), ToArrow(False), ToArrow(True), FromArrays("numpy", "float64"),
             FromArrays("numpy", "int64"), FromArrays("pyarrow", "float64"),
-            FromArrays("pyarrow", "int64"), FromArrays("pyarrow", "strings")]
+            FromArrays("pyarrow", "int64"), FromArrays("pyarrow", "strings")] + [
+                OneColumnToList(k) for k in ("i64", "f64", "repeated", "unique")]
