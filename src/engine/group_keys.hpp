@@ -89,6 +89,19 @@ class KeyCopies {
     template <DType kind, bool masked>
     void confirm_entries(const std::uint32_t* positions, const std::uint32_t* candidates,
                          std::uint8_t* same, std::size_t count) const {
+        if constexpr (kind == DType::str && !masked) {
+            // The common case, with the buffers read once: a store to `same`
+            // may alias anything, and would have them reloaded on every row.
+            KeyText source(source_->offsets().data(), source_->bytes());
+            KeyText copies(offsets_.data(), bytes_.data());
+            for (std::size_t i = 0; i < count; ++i) {
+                std::uint32_t candidate = candidates[i];
+                if (candidate != 0 && !source.equal(positions[i], copies, candidate - 1)) {
+                    same[i] = 0;
+                }
+            }
+            return;
+        }
         for (std::size_t i = 0; i < count; ++i) {
             if (candidates[i] != 0 && !equal_entry<kind, masked>(positions[i], candidates[i] - 1)) {
                 same[i] = 0;
