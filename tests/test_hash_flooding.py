@@ -7,7 +7,12 @@ groups' table before it was seeded), the fixed text hash of `where_in`'s set,
 and the standard library's string hash that once held the header names. The
 crafted keys land in a small window of slots, so that linear probing meets
 them all in one run, or share one full 64-bit hash. Each attack runs in its
-own process and compares its CPU time with that of as many random keys."""
+own process and compares its CPU time with that of as many random keys.
+
+Keys sharing one full FNV-1a hash are not crafted: FNV-1a no longer decides
+which groups a row is compared with. The groups' hash is keyed by random words
+drawn per process, so no set of keys can be chosen offline to share it; the
+C++ tests force shared hashes to check that the groups stay apart."""
 import json
 import os
 import subprocess
