@@ -31,6 +31,15 @@ class KeyText {
         return hasher.text_end(hash, tail(end, rest), length);
     }
 
+    std::size_t length(std::size_t entry) const { return offsets_[entry + 1] - offsets_[entry]; }
+
+    // The last length % 8 bytes of `entry`, as the hash takes them: the whole
+    // text when it is shorter than a word.
+    std::uint64_t last_word(std::size_t entry) const {
+        std::uint64_t end = offsets_[entry + 1];
+        return tail(end, (end - offsets_[entry]) & 7);
+    }
+
     // Byte equality of `entry` here and `other_entry` of `other`.
     bool equal(std::size_t entry, const KeyText& other, std::size_t other_entry) const {
         std::uint64_t begin = offsets_[entry];

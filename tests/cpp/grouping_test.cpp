@@ -149,8 +149,11 @@ TEST(Group, KeysSharingOneHashAreToldApartByTheirValues) {
                                                       "abcdefghijklmnopq",
                                                       std::string(1, '\0'),
                                                       nullopt};
-    auto pick = [&](const auto& pool) { return pool[random() % pool.size()]; };
     for (int trial = 0; trial < 20; ++trial) {
+        // Each pool ends with a missing entry; half the trials go without, as
+        // columns with no missing entry are compared on a path of their own.
+        std::size_t drop = trial % 2;
+        auto pick = [&](const auto& pool) { return pool[random() % (pool.size() - drop)]; };
         std::size_t rows = 1 + random() % 700;
         NumberColumnBuilder<std::int64_t> n;
         NumberColumnBuilder<double> x;
