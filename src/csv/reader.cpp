@@ -4,6 +4,7 @@
 
 #include "csv/column_typing.hpp"
 #include "csv/tokenizer.hpp"
+#include "engine/hash_keys.hpp"
 
 namespace tarnwick {
 
@@ -25,11 +26,20 @@ std::vector<std::string> header_names(const Tokens& tokens, std::string_view tex
     return names;
 }
 
+// Names hashed with the process's random words: a header of names chosen to
+// share a fixed hash would make the set below quadratic in its width.
+struct NameHash {
+    const HashKeys* keys;
+    std::size_t operator()(std::string_view name) const {
+        return hash_bytes(*keys, name.data(), name.size());
+    }
+};
+
 // The first name that an earlier one repeats, in header order. A hash set keeps
 // this linear however wide the header is.
 const std::string* first_repeated(const std::vector<std::string>& names) {
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(names.size());
+    std::unordered_set<std::string_view, NameHash> seen(names.size(),
+                                                        NameHash{&process_hash_keys()});
     for (const std::string& name : names) {
         if (!seen.insert(name).second) return &name;
     }

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/hash_keys.hpp"
 #include "repr/quoted.hpp"
 
 namespace tarnwick {
@@ -214,41 +215,10 @@ inline bool same_bytes(const char* a, const char* b, std::size_t n) {
     return true;
 }
 
-// A hash of a text from its length and its bytes; equal texts hash equal, and
-// a match is always confirmed byte by byte. Up to 16 bytes it takes the first
-// and last eight, which cover the text; a longer text has its middle mixed in
-// too, eight bytes at a time, since texts alike at both ends (paths, keys with
-// a common prefix and suffix) would otherwise all meet on one slot.
-inline std::uint64_t text_hash(const char* p, std::size_t n) {
-    std::uint64_t a;
-    std::uint64_t b;
-    if (n >= 8) {
-        a = load64(p);
-        b = load64(p + n - 8);
-        for (std::size_t i = 8; i + 8 < n; i += 8) {
-            a = (a ^ load64(p + i)) * 0x9e3779b97f4a7c15ULL;
-            a ^= a >> 29;
-        }
-    } else if (n >= 4) {
-        a = load32(p);
-        b = load32(p + n - 4);
-    } else if (n > 0) {
-        a = static_cast<unsigned char>(p[0]) | std::uint64_t{static_cast<unsigned char>(p[n / 2])}
-                                                   << 8;
-        b = static_cast<unsigned char>(p[n - 1]);
-    } else {
-        a = 0;
-        b = 0;
-    }
-    std::uint64_t h = (a ^ 0x9e3779b97f4a7c15ULL) * 0xbf58476d1ce4e5b9ULL;
-    h ^= (b + n) * 0x94d049bb133111ebULL;
-    h ^= h >> 29;
-    h *= 0xff51afd7ed558ccdULL;
-    return h ^ (h >> 32);
-}
-
-// A set of texts: open addressing over their hashes, with a mask of the
-// lengths present so that most rows are refused on their length alone.
+// A set of texts: open addressing over their hashes, keyed by the process's
+// random words so that no list of texts can be chosen to meet on one run of
+// slots, with a mask of the lengths present so that most rows are refused on
+// their length alone.
 class TextSet {
   public:
     explicit TextSet(std::span<const std::string> texts) {
@@ -287,9 +257,10 @@ class TextSet {
   private:
     static std::uint64_t length_bit(std::size_t n) { return std::uint64_t{1} << (n < 63 ? n : 63); }
     std::size_t slot_of(const char* p, std::size_t n) const {
-        return static_cast<std::size_t>(text_hash(p, n) >> shift_);
+        return static_cast<std::size_t>(hash_bytes(keys_, p, n) >> shift_);
     }
 
+    HashKeys keys_ = process_hash_keys();
     std::vector<std::int32_t> slots_;
     std::vector<std::string> texts_;
     std::uint64_t lengths_ = 0;

@@ -45,6 +45,8 @@ class KeyCopies {
                 std::string_view text = source_->string(position);
                 bytes_.append(text.data(), text.size());
                 offsets_.push_back(bytes_.size());
+                lasts_.push_back(
+                    KeyText(source_->offsets().data(), source_->bytes()).last_word(position));
                 return;
             }
         }
@@ -89,6 +91,27 @@ class KeyCopies {
     template <DType kind, bool masked>
     void confirm_entries(const std::uint32_t* positions, const std::uint32_t* candidates,
                          std::uint8_t* same, std::size_t count) const {
+        if constexpr (kind == DType::str && !masked) {
+            // The common case, with the buffers read once: a store to `same`
+            // may alias anything, and would have them reloaded on every row.
+            // A text shorter than a word is all in its last word, which each
+            // group keeps beside its copy.
+            KeyText source(source_->offsets().data(), source_->bytes());
+            KeyText copies(offsets_.data(), bytes_.data());
+            const std::uint64_t* lasts = lasts_.data();
+            for (std::size_t i = 0; i < count; ++i) {
+                std::uint32_t candidate = candidates[i];
+                if (candidate == 0) continue;
+                std::uint32_t p = positions[i];
+                std::size_t group = candidate - 1;
+                std::size_t length = source.length(p);
+                bool equal = length == copies.length(group) &&
+                             (length < 8 ? source.last_word(p) == lasts[group]
+                                         : source.equal(p, copies, group));
+                if (!equal) same[i] = 0;
+            }
+            return;
+        }
         for (std::size_t i = 0; i < count; ++i) {
             if (candidates[i] != 0 && !equal_entry<kind, masked>(positions[i], candidates[i] - 1)) {
                 same[i] = 0;
@@ -112,6 +135,7 @@ class KeyCopies {
     PodVector<std::uint64_t> words_;    // i64 and f64: the 64 bits of each key
     PodVector<std::uint64_t> offsets_;  // str
     PodVector<char> bytes_;             // str
+    PodVector<std::uint64_t> lasts_;    // str: each copy's last_word
 };
 
 // All key columns of a grouping.

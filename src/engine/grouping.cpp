@@ -20,12 +20,13 @@ namespace {
 constexpr std::size_t block_rows = 256;
 
 template <bool masked, class HashValue>
-void hash_entries(const std::uint8_t* present, const std::uint32_t* positions,
-                  std::uint64_t* hashes, std::size_t count, HashValue hash_value) {
+void hash_entries(const KeyHasher& hasher, const std::uint8_t* present,
+                  const std::uint32_t* positions, std::uint64_t* hashes, std::size_t count,
+                  HashValue hash_value) {
     for (std::size_t i = 0; i < count; ++i) {
         std::uint32_t p = positions[i];
         if (masked && !present[p]) {
-            hashes[i] = hash_missing(hashes[i]);
+            hashes[i] = hasher.missing(hashes[i]);
         } else {
             hashes[i] = hash_value(hashes[i], p);
         }
@@ -33,53 +34,38 @@ void hash_entries(const std::uint8_t* present, const std::uint32_t* positions,
 }
 
 template <class HashValue>
-void hash_column(const ColumnValues& column, const std::uint32_t* positions, std::uint64_t* hashes,
-                 std::size_t count, HashValue hash_value) {
+void hash_column(const KeyHasher& hasher, const ColumnValues& column,
+                 const std::uint32_t* positions, std::uint64_t* hashes, std::size_t count,
+                 HashValue hash_value) {
     if (const std::uint8_t* present = column.presence()) {
-        hash_entries<true>(present, positions, hashes, count, hash_value);
+        hash_entries<true>(hasher, present, positions, hashes, count, hash_value);
     } else {
-        hash_entries<false>(nullptr, positions, hashes, count, hash_value);
+        hash_entries<false>(hasher, nullptr, positions, hashes, count, hash_value);
     }
 }
 
-// Whether the texts at `positions` probably all have one length, judged
-// cheaply: consecutive positions whose bytes add up to `count` times the
-// first one's length. Texts of one length hash fastest byte by byte, as the
-// loop's end is then foreseen; texts of mixed lengths hash faster with
-// KeyText. Either way the hash is the same.
-bool likely_one_length(const ColumnValues& column, const std::uint32_t* positions,
-                       std::size_t count) {
-    if (count == 0 || positions[count - 1] - positions[0] != count - 1) return false;
-    const std::uint64_t* offsets = column.offsets().data();
-    std::uint64_t first = offsets[positions[0] + 1] - offsets[positions[0]];
-    return offsets[positions[count - 1] + 1] - offsets[positions[0]] == count * first;
-}
-
-void hash_block(const ColumnValues& column, const std::uint32_t* positions, std::uint64_t* hashes,
-                std::size_t count) {
+void hash_block(const KeyHasher& hasher, const ColumnValues& column, const std::uint32_t* positions,
+                std::uint64_t* hashes, std::size_t count) {
     switch (column.dtype()) {
         case DType::i64: {
             const std::int64_t* values = column.ints().data();
-            return hash_column(
-                column, positions, hashes, count,
-                [values](std::uint64_t h, std::uint32_t p) { return hash_i64(h, values[p]); });
+            return hash_column(hasher, column, positions, hashes, count,
+                               [&hasher, values](std::uint64_t h, std::uint32_t p) {
+                                   return hasher.i64(h, values[p]);
+                               });
         }
         case DType::f64: {
             const double* values = column.floats().data();
-            return hash_column(
-                column, positions, hashes, count,
-                [values](std::uint64_t h, std::uint32_t p) { return hash_f64(h, values[p]); });
+            return hash_column(hasher, column, positions, hashes, count,
+                               [&hasher, values](std::uint64_t h, std::uint32_t p) {
+                                   return hasher.f64(h, values[p]);
+                               });
         }
         case DType::str:
-            if (likely_one_length(column, positions, count)) {
-                return hash_column(column, positions, hashes, count,
-                                   [&column](std::uint64_t h, std::uint32_t p) {
-                                       return hash_str(h, column.string(p));
-                                   });
-            }
-            return hash_column(column, positions, hashes, count,
-                               [text = KeyText(column.offsets().data(), column.bytes())](
-                                   std::uint64_t h, std::uint32_t p) { return text.hash(h, p); });
+            return hash_column(
+                hasher, column, positions, hashes, count,
+                [&hasher, text = KeyText(column.offsets().data(), column.bytes())](
+                    std::uint64_t h, std::uint32_t p) { return text.hash(hasher, h, p); });
     }
 }
 
@@ -132,11 +118,9 @@ class GroupTable {
         std::uint32_t group_plus_one;  // 0 for an empty slot
     };
 
-    // The first slot to probe. FNV-1a spreads short keys that differ in a
-    // byte or two poorly over its top bits (keys like "key0421" cluster and
-    // probes grow five-fold), so the hash is multiplied by 2^64 / golden ratio
-    // before its top bits are taken.
-    std::size_t home(std::uint64_t hash) const { return (hash * 0x9E3779B97F4A7C15ull) >> shift_; }
+    // The first slot to probe: the hash's top bits, which its last
+    // multiplication has mixed from every bit of the key.
+    std::size_t home(std::uint64_t hash) const { return hash >> shift_; }
 
     void resize(std::size_t capacity) {
         PodVector<Slot> old = std::move(slots_);
@@ -162,7 +146,9 @@ class GroupTable {
 // that the row's keys equal that group's; rows that are confirmed join it,
 // and the others (a first appearance, or a rare hash collision) are placed one
 // by one, in row order, so that groups are numbered by first appearance.
-void assign_groups(const Frame& frame, std::span<const Column> key_columns, Grouped& grouped) {
+void assign_groups(const Frame& frame, std::span<const Column> key_columns,
+                   const KeyHashing& hashing, Grouped& grouped) {
+    KeyHasher hasher(hashing.keys);
     GroupKeys keys(key_columns);
     GroupTable table(frame.height());
     const RowSelection* selection = frame.selection();
@@ -176,11 +162,12 @@ void assign_groups(const Frame& frame, std::span<const Column> key_columns, Grou
         for (std::size_t i = 0; i < count; ++i) {
             positions[i] =
                 selection ? (*selection)[start + i] : static_cast<std::uint32_t>(start + i);
-            hashes[i] = fnv_offset_basis;
+            hashes[i] = hasher.start();
         }
         for (const Column& key : key_columns)
-            hash_block(*key.values, positions, hashes, count);
+            hash_block(hasher, *key.values, positions, hashes, count);
         for (std::size_t i = 0; i < count; ++i) {
+            hashes[i] &= hashing.mask;
             candidates[i] = table.candidate(hashes[i]);
             same[i] = 1;
         }
@@ -198,6 +185,11 @@ void assign_groups(const Frame& frame, std::span<const Column> key_columns, Grou
 }  // namespace
 
 Result<Grouped> group(const Frame& frame, std::span<const std::string> names) {
+    return group(frame, names, KeyHashing{process_hash_keys(), ~std::uint64_t{0}});
+}
+
+Result<Grouped> group(const Frame& frame, std::span<const std::string> names,
+                      const KeyHashing& hashing) {
     Result<Frame> keys = select(frame, names);
     if (!keys) return std::unexpected(std::move(keys.error()));
     std::size_t rows = frame.height();
@@ -205,7 +197,7 @@ Result<Grouped> group(const Frame& frame, std::span<const std::string> names) {
         return internal_error("a frame of 2^32 rows or more cannot be grouped");
     }
     Grouped grouped{frame, {names.begin(), names.end()}, PodVector<std::uint32_t>(rows), {}};
-    assign_groups(frame, keys->columns(), grouped);
+    assign_groups(frame, keys->columns(), hashing, grouped);
     grouped.first_positions.shrink_to_fit();
     return grouped;
 }

@@ -2,7 +2,7 @@
 // byte buffer, a word at a time. Key texts are short and often of mixed
 // lengths; a loop per byte, or a test of the length, would then cost a
 // mispredicted branch on most rows, so the last partial word of a text is
-// read with one load and handled without a loop.
+// read with one load.
 #pragma once
 
 #include <bit>
@@ -18,24 +18,26 @@ class KeyText {
     // Entry i is bytes[offsets[i], offsets[i + 1]).
     KeyText(const std::uint64_t* offsets, const char* bytes) : offsets_(offsets), bytes_(bytes) {}
 
-    // Equals hash_str(hash, text of `entry`). Whole words first; then the
-    // (up to seven) remaining bytes are all fed and the hash after the right
-    // number of them is picked, so no branch depends on the length.
-    std::uint64_t hash(std::uint64_t hash, std::size_t entry) const {
+    // Equals hasher.str(hash, text of `entry`): whole words, then the last
+    // partial word in one load, so no branch depends on the length below 8.
+    std::uint64_t hash(const KeyHasher& hasher, std::uint64_t hash, std::size_t entry) const {
         std::uint64_t begin = offsets_[entry];
         std::uint64_t end = offsets_[entry + 1];
         std::size_t length = end - begin;
-        for (const char* word = bytes_ + begin; length >= 8; length -= 8, word += 8) {
-            hash = fnv1a_word(hash, load8(word));
+        std::size_t rest = length;
+        for (const char* word = bytes_ + begin; rest >= 8; rest -= 8, word += 8) {
+            hash = hasher.word(hash, load8(word));
         }
-        std::uint64_t last = tail(end, length);
-        std::uint64_t after[8];
-        after[0] = hash;
-        for (std::size_t i = 0; i < 7; ++i) {
-            hash = fnv1a_byte(hash, static_cast<std::uint8_t>(last >> (8 * i)));
-            after[i + 1] = hash;
-        }
-        return fnv1a_byte(after[length], 0xFF);
+        return hasher.text_end(hash, tail(end, rest), length);
+    }
+
+    std::size_t length(std::size_t entry) const { return offsets_[entry + 1] - offsets_[entry]; }
+
+    // The last length % 8 bytes of `entry`, as the hash takes them: the whole
+    // text when it is shorter than a word.
+    std::uint64_t last_word(std::size_t entry) const {
+        std::uint64_t end = offsets_[entry + 1];
+        return tail(end, (end - offsets_[entry]) & 7);
     }
 
     // Byte equality of `entry` here and `other_entry` of `other`.

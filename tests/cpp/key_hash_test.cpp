@@ -2,10 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/compensated_sum.hpp"
 #include "engine/key_text.hpp"
@@ -14,30 +17,60 @@
 namespace tarnwick {
 namespace {
 
-TEST(Fnv1a, KnownValues) {
-    EXPECT_EQ(fnv1a_bytes(fnv_offset_basis, ""), 0xcbf29ce484222325ull);
-    EXPECT_EQ(fnv1a_bytes(fnv_offset_basis, "a"), 0xaf63dc4c8601ec8cull);
-    EXPECT_EQ(fnv1a_bytes(fnv_offset_basis, "foobar"), 0x85944171f73967e8ull);
-}
+// Fixed keys, so that a failure repeats; the process's keys are random.
+constexpr HashKeys fixed_keys{0x0123456789abcdefull, 0x9e3779b97f4a7c15ull | 1,
+                              0xbf58476d1ce4e5b9ull, 0x94d049bb133111ebull};
 
-TEST(KeyHash, FeedsTheBytesOfEachKind) {
-    std::uint64_t h = fnv_offset_basis;
-    EXPECT_EQ(hash_missing(h), fnv1a_byte(h, 0));
-    EXPECT_EQ(hash_i64(h, 1), fnv1a_bytes(h, std::string("\x01\0\0\0\0\0\0\0", 8)));
-    EXPECT_EQ(hash_i64(h, -1), fnv1a_bytes(h, std::string(8, '\xff')));
-    EXPECT_EQ(hash_f64(h, 1.0), hash_i64(h, std::bit_cast<std::int64_t>(1.0)));
-    EXPECT_EQ(hash_str(h, "ab"), fnv1a_byte(fnv1a_bytes(h, "ab"), 0xFF));
-    // The closing byte keeps the split between two texts visible.
-    EXPECT_NE(hash_str(hash_str(h, "ab"), "c"), hash_str(hash_str(h, "a"), "bc"));
+TEST(KeyHash, SeparatesKindsAndSplitsOfTexts) {
+    KeyHasher hasher(fixed_keys);
+    std::uint64_t h = hasher.start();
+    EXPECT_EQ(hasher.f64(h, 1.0), hasher.i64(h, std::bit_cast<std::int64_t>(1.0)));
+    // The length in a text's last step keeps the split between two texts
+    // visible, and a trailing zero byte apart from its absence.
+    EXPECT_NE(hasher.str(hasher.str(h, "ab"), "c"), hasher.str(hasher.str(h, "a"), "bc"));
+    EXPECT_NE(hasher.str(h, std::string("ab\0", 3)), hasher.str(h, "ab"));
+    EXPECT_NE(hasher.str(h, std::string(8, '\0')), hasher.str(h, ""));
+    EXPECT_NE(hasher.missing(h), hasher.str(h, ""));
+    EXPECT_NE(hasher.missing(h), hasher.i64(h, 0));
 }
 
 TEST(KeyHash, EqualKeysHashAlike) {
-    std::uint64_t h = fnv_offset_basis;
-    EXPECT_EQ(hash_f64(h, 0.0), hash_f64(h, -0.0));
-    EXPECT_EQ(hash_f64(h, -0.0), fnv1a_bytes(h, std::string(8, '\0')));
+    KeyHasher hasher(fixed_keys);
+    std::uint64_t h = hasher.start();
+    EXPECT_EQ(hasher.f64(h, 0.0), hasher.f64(h, -0.0));
+    EXPECT_EQ(hasher.f64(h, -0.0), hasher.i64(h, 0));
     double nan = std::numeric_limits<double>::quiet_NaN();
-    EXPECT_NE(hash_f64(h, nan), hash_f64(h, -nan));  // a NaN hashes by its own bits
-    EXPECT_NE(hash_missing(h), hash_str(h, ""));
+    EXPECT_NE(hasher.f64(h, nan), hasher.f64(h, -nan));  // a NaN hashes by its own bits
+}
+
+TEST(HashKeys, AreDrawnOnceWithOddMultipliers) {
+    const HashKeys& keys = process_hash_keys();
+    EXPECT_EQ(&keys, &process_hash_keys());
+    EXPECT_EQ(keys.word & 1, 1u);
+    EXPECT_EQ(keys.text & 1, 1u);
+}
+
+// hash_bytes reads only the bytes it is given (the sanitizer build checks
+// that at the ends of exactly sized buffers) and tells apart texts that share
+// their first and last words or differ in length only.
+TEST(HashBytes, ReadsOnlyItsTextAndSeesEveryPart) {
+    std::vector<std::uint64_t> seen;
+    for (std::size_t length = 0; length <= 40; ++length) {
+        for (char fill : {'a', 'b'}) {
+            if (length == 0 && fill == 'b') continue;  // the same empty text
+            auto text = std::make_unique<char[]>(length);
+            for (std::size_t i = 0; i < length; ++i)
+                text[i] = static_cast<char>(fill + (i * 37) % 50);
+            seen.push_back(hash_bytes(fixed_keys, text.get(), length));
+            if (length > 17) {
+                text[length / 2] ^= 1;  // a middle byte only
+                seen.push_back(hash_bytes(fixed_keys, text.get(), length));
+            }
+        }
+    }
+    std::sort(seen.begin(), seen.end());
+    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end()), seen.end());
+    EXPECT_NE(hash_bytes(fixed_keys, "aaaaaaaaa", 9), hash_bytes(fixed_keys, "aaaaaaaaaa", 10));
 }
 
 // Texts of every length up to 40 bytes, stored one after another, so that they
@@ -64,9 +97,12 @@ struct TextBuffer {
 TEST(KeyText, HashesLikeTheByteByByteHash) {
     TextBuffer buffer('a');
     for (std::size_t i = 0; i < buffer.texts.size(); ++i) {
-        for (std::uint64_t seed : {fnv_offset_basis, std::uint64_t{12345}}) {
-            EXPECT_EQ(buffer.keys().hash(seed, i), hash_str(seed, buffer.texts[i]))
-                << "length " << i;
+        for (const HashKeys& keys : {fixed_keys, process_hash_keys()}) {
+            KeyHasher hasher(keys);
+            for (std::uint64_t state : {keys.start, std::uint64_t{12345}}) {
+                EXPECT_EQ(buffer.keys().hash(hasher, state, i), hasher.str(state, buffer.texts[i]))
+                    << "length " << i;
+            }
         }
     }
 }
