@@ -34,9 +34,9 @@ int helper() { return 1; }
 
 @pytest.fixture(scope="module")
 def checker():
-    spec = importlib.util.spec_from_file_location("dist_check", ROOT / "tools" / "dist_check.py")
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    found = importlib.util.spec_from_file_location("dist_check", ROOT / "tools" / "dist_check.py")
+    module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(module)
     return module
 
 
