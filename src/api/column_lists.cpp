@@ -96,11 +96,12 @@ struct DecodeText {
 struct ShareText {
     DecodeText decode;
     TextCache& cache;
+    const HashKeys keys = process_hash_keys();
     std::size_t found = 0;
 
     [[gnu::always_inline]] PyObject* operator()(std::size_t position) {
         std::uint64_t start = decode.offsets[position];
-        TextKey key({decode.bytes + start, decode.offsets[position + 1] - start});
+        TextKey key({decode.bytes + start, decode.offsets[position + 1] - start}, keys);
         if (void* known = cache.use(key)) {
             ++found;
             return static_cast<PyObject*>(known);

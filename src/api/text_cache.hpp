@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "engine/hash_keys.hpp"
+
 namespace tarnwick::api {
 
 // A text as the cache compares it. A text of up to 16 bytes is held in two
@@ -31,59 +33,35 @@ struct TextKey {
 
     static constexpr std::size_t inline_bytes = 16;
 
-    explicit TextKey(std::string_view text) : size(text.size()) {
+    // The hash takes the process's random keys, so that nobody can choose
+    // texts offline that fall into one chain of the table.
+    TextKey(std::string_view text, const HashKeys& keys) : size(text.size()) {
         const char* p = text.data();
         std::size_t n = text.size();
         if (n > inline_bytes) {
             w0 = reinterpret_cast<std::uintptr_t>(p);
-            hash = long_hash(text);
+            hash = long_hash(keys, text);
             return;
         }
         if (n >= 8) {
-            w0 = load64(p);
-            w1 = load64(p + n - 8);
+            w0 = load_word(p);
+            w1 = load_word(p + n - 8);
         } else if (n >= 4) {
-            w0 = (load32(p) << 32) | load32(p + n - 4);
+            w0 = (std::uint64_t{load_half_word(p)} << 32) | load_half_word(p + n - 4);
         } else if (n > 0) {
             w0 = (std::uint64_t{static_cast<std::uint8_t>(p[0])} << 16) |
                  (std::uint64_t{static_cast<std::uint8_t>(p[n / 2])} << 8) |
                  std::uint64_t{static_cast<std::uint8_t>(p[n - 1])};
         }
-        hash = mix(w0 ^ k0, w1 ^ k1 ^ n);
+        hash = fold_multiply(w0 ^ keys.start, w1 ^ keys.text ^ (n * keys.word));
     }
 
     bool is_inline() const { return size <= inline_bytes; }
     const char* data() const { return reinterpret_cast<const char*>(w0); }
 
   private:
-    // Eight bytes at a time, then the last eight.
-    [[gnu::noinline]] static std::uint64_t long_hash(std::string_view text) {
-        const char* p = text.data();
-        std::size_t n = text.size();
-        std::uint64_t h = k0 ^ n;
-        for (; n > 8; n -= 8, p += 8)
-            h = mix(h ^ load64(p), k1);
-        return mix(h ^ load64(text.data() + text.size() - 8), k1 ^ text.size());
-    }
-
-    static constexpr std::uint64_t k0 = 0x9E3779B97F4A7C15ull;
-    static constexpr std::uint64_t k1 = 0xD6E8FEB86659FD93ull;
-
-    // A 64x64->128 multiply folded back to 64 bits.
-    static std::uint64_t mix(std::uint64_t a, std::uint64_t b) {
-        __extension__ using Wide = unsigned __int128;
-        Wide product = static_cast<Wide>(a) * b;
-        return static_cast<std::uint64_t>(product) ^ static_cast<std::uint64_t>(product >> 64);
-    }
-    static std::uint64_t load64(const char* p) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        return word;
-    }
-    static std::uint64_t load32(const char* p) {
-        std::uint32_t word;
-        std::memcpy(&word, p, 4);
-        return word;
+    [[gnu::noinline]] static std::uint64_t long_hash(const HashKeys& keys, std::string_view text) {
+        return hash_bytes(keys, text.data(), text.size());
     }
 };
 

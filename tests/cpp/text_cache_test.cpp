@@ -32,7 +32,7 @@ std::deque<std::string> near_texts() {
 // lands in one chain with one tag, and only the comparison of the texts
 // themselves tells them apart.
 TextKey key_of(const std::string& text, bool colliding) {
-    TextKey key(text);
+    TextKey key(text, process_hash_keys());
     if (colliding) key.hash = 0;
     return key;
 }
@@ -71,12 +71,12 @@ TEST(TextCache, StopsGrowingAtItsLimitAndStaysExact) {
     TextCache cache;
     for (std::size_t i = 0; i < TextCache::max_texts + 1000; ++i) {
         texts.push_back("text number " + std::to_string(i));
-        cache.remember(TextKey(texts.back()), &texts.back());
+        cache.remember(TextKey(texts.back(), process_hash_keys()), &texts.back());
     }
     EXPECT_EQ(cache.size(), TextCache::max_texts);
     for (std::size_t i = 0; i < texts.size(); ++i) {
         void* expected = i < TextCache::max_texts ? &texts[i] : nullptr;
-        EXPECT_EQ(cache.use(TextKey(texts[i])), expected) << i;
+        EXPECT_EQ(cache.use(TextKey(texts[i], process_hash_keys())), expected) << i;
     }
 }
 
