@@ -1,19 +1,30 @@
 #include "engine/hash_keys.hpp"
 
+#include <sys/random.h>
+
 #include <chrono>
-#include <random>
+#include <cstddef>
 
 namespace tarnwick {
 
 namespace {
 
+// The kernel's random source, asked directly: the C++ library's random device
+// would tie the module to a newer C library (its arc4random) for nothing.
+bool read_random(std::uint64_t (&words)[4]) {
+    auto* bytes = reinterpret_cast<char*>(words);
+    std::size_t got = 0;
+    while (got < sizeof words) {
+        ssize_t n = getrandom(bytes + got, sizeof words - got, GRND_NONBLOCK);
+        if (n <= 0) return false;
+        got += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
 HashKeys draw_keys() {
     std::uint64_t words[4];
-    try {
-        std::random_device device;
-        for (std::uint64_t& word : words)
-            word = (std::uint64_t{device()} << 32) ^ device();
-    } catch (...) {
+    if (!read_random(words)) {
         // No random source: the clock and where this process was loaded still
         // differ from run to run, which is all an attacker cannot foresee.
         std::uint64_t state = static_cast<std::uint64_t>(
