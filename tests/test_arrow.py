@@ -295,10 +295,18 @@ CStream._fields_ = [
     ("private_data", ctypes.c_void_p)]
 
 
-class CStruct(ctypes.Structure):
-    """The head of an ArrowSchema or ArrowArray: only its release is called."""
-    _fields_ = [("fields", ctypes.c_int64 * 7), ("release", ctypes.CFUNCTYPE(None, ctypes.c_void_p)),
-                ("private_data", ctypes.c_void_p)]
+def released_struct(words_before_release):
+    """An ArrowSchema (seven words before its release) or ArrowArray (eight):
+    only its release is called."""
+    class CStruct(ctypes.Structure):
+        _fields_ = [("fields", ctypes.c_int64 * words_before_release),
+                    ("release", ctypes.CFUNCTYPE(None, ctypes.c_void_p)),
+                    ("private_data", ctypes.c_void_p)]
+    return CStruct
+
+
+CSchema = released_struct(7)
+CArray = released_struct(8)
 
 
 def test_a_bare_consumer_releases_without_the_interpreter_on_another_thread():
@@ -314,7 +322,7 @@ def test_a_bare_consumer_releases_without_the_interpreter_on_another_thread():
         address = get_pointer(capsule, b"arrow_array_stream")
         ctypes.memmove(ctypes.addressof(stream), address, ctypes.sizeof(CStream))
         CStream.from_address(address).release = ctypes.cast(None, type(stream.release))
-        schema, batch, end = CStruct(), CStruct(), CStruct()
+        schema, batch, end = CSchema(), CArray(), CArray()
         assert stream.get_schema(ctypes.addressof(stream), ctypes.addressof(schema)) == 0
         if k % 3:  # a consumer that reads only the schema
             assert stream.get_next(ctypes.addressof(stream), ctypes.addressof(batch)) == 0
