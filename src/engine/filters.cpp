@@ -190,25 +190,15 @@ Frame among(const Frame& frame, const ColumnValues& values, const T* data, std::
 // ---------------------------------------------------------------------------
 // String membership.
 
-inline std::uint64_t load64(const char* p) {
-    std::uint64_t v;
-    std::memcpy(&v, p, 8);
-    return v;
-}
-
-inline std::uint32_t load32(const char* p) {
-    std::uint32_t v;
-    std::memcpy(&v, p, 4);
-    return v;
-}
-
 // Byte equality of two texts of n bytes each, without a call for short ones.
 inline bool same_bytes(const char* a, const char* b, std::size_t n) {
     if (n >= 8) {
         if (n > 16) return std::memcmp(a, b, n) == 0;
-        return ((load64(a) ^ load64(b)) | (load64(a + n - 8) ^ load64(b + n - 8))) == 0;
+        return ((load_word(a) ^ load_word(b)) | (load_word(a + n - 8) ^ load_word(b + n - 8))) == 0;
     }
-    if (n >= 4) return ((load32(a) ^ load32(b)) | (load32(a + n - 4) ^ load32(b + n - 4))) == 0;
+    if (n >= 4)
+        return ((load_half_word(a) ^ load_half_word(b)) |
+                (load_half_word(a + n - 4) ^ load_half_word(b + n - 4))) == 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (a[i] != b[i]) return false;
     }
