@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Writes src/repr/unicode_tables.inc: the code point ranges that the quoted form
+"""Writes src/base/unicode_tables.inc: the code point ranges that the quoted form
 of a name escapes, and the White_Space ranges of the CSV writer.
 
 Escaped in quoted form: every character that is not printable (general category
@@ -75,7 +75,7 @@ def main():
         + "\n"
         + table("white_space_ranges", WHITE_SPACE)
     )
-    target = pathlib.Path(__file__).resolve().parent.parent / "src" / "repr" / "unicode_tables.inc"
+    target = pathlib.Path(__file__).resolve().parent.parent / "src" / "base" / "unicode_tables.inc"
     target.write_text(text)
     print(f"wrote {target}")
 

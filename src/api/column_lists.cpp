@@ -7,7 +7,7 @@
 
 #include "api/arguments.hpp"
 #include "api/frame_object.hpp"
-#include "api/text_cache.hpp"
+#include "base/text_cache.hpp"
 
 namespace tarnwick::api {
 

@@ -9,7 +9,7 @@
 #include <memory>
 #include <new>
 
-#include "repr/quoted.hpp"
+#include "base/quoted.hpp"
 
 namespace tarnwick::arrow {
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/utf8.hpp"
+
 namespace tarnwick::arrow {
 
 namespace {
@@ -66,63 +68,6 @@ std::optional<ImportFailure> check_shape(const ArrowArray& array, std::int64_t b
             if (array.buffers[b] == nullptr) return malformed("an Arrow array lacks a data buffer");
     }
     return std::nullopt;
-}
-
-bool is_ascii(const char* s, std::size_t n) {
-    std::size_t i = 0;
-    std::uint64_t high = 0;
-    for (; i + 8 <= n; i += 8) {
-        std::uint64_t w;
-        std::memcpy(&w, s + i, 8);
-        high |= w;
-    }
-    for (; i < n; ++i)
-        high |= static_cast<unsigned char>(s[i]);
-    return (high & 0x8080808080808080ull) == 0;
-}
-
-// Well-formed UTF-8: no overlong forms, no surrogates, nothing beyond U+10FFFF.
-bool is_utf8(const char* s, std::size_t n) {
-    std::size_t i = 0;
-    while (i < n) {
-        if (i + 8 <= n) {
-            std::uint64_t w;
-            std::memcpy(&w, s + i, 8);
-            if ((w & 0x8080808080808080ull) == 0) {
-                i += 8;
-                continue;
-            }
-        }
-        auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t length;
-        std::uint32_t code;
-        if (c >= 0xC2 && c <= 0xDF) {
-            length = 2;
-            code = c & 0x1Fu;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            length = 3;
-            code = c & 0x0Fu;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            length = 4;
-            code = c & 0x07u;
-        } else {
-            return false;
-        }
-        if (n - i < length) return false;
-        for (std::size_t k = 1; k < length; ++k) {
-            auto next = static_cast<unsigned char>(s[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3Fu);
-        }
-        if (length == 3 && (code < 0x800 || (code >= 0xD800 && code <= 0xDFFF))) return false;
-        if (length == 4 && (code < 0x10000 || code > 0x10FFFF)) return false;
-        i += length;
-    }
-    return true;
 }
 
 // The bits of an IEEE half-precision float.

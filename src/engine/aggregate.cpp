@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <format>
 
+#include "base/quoted.hpp"
 #include "engine/compensated_sum.hpp"
 #include "engine/grouping.hpp"
-#include "repr/quoted.hpp"
 
 namespace tarnwick {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "repr/quoted.hpp"
+#include "base/quoted.hpp"
 
 namespace tarnwick {
 

@@ -6,8 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "engine/hash_keys.hpp"
-#include "repr/quoted.hpp"
+#include "base/hash.hpp"
+#include "base/quoted.hpp"
+#include "base/words.hpp"
 
 namespace tarnwick {
 
@@ -189,21 +190,6 @@ Frame among(const Frame& frame, const ColumnValues& values, const T* data, std::
 
 // ---------------------------------------------------------------------------
 // String membership.
-
-// Byte equality of two texts of n bytes each, without a call for short ones.
-inline bool same_bytes(const char* a, const char* b, std::size_t n) {
-    if (n >= 8) {
-        if (n > 16) return std::memcmp(a, b, n) == 0;
-        return ((load_word(a) ^ load_word(b)) | (load_word(a + n - 8) ^ load_word(b + n - 8))) == 0;
-    }
-    if (n >= 4)
-        return ((load_half_word(a) ^ load_half_word(b)) |
-                (load_half_word(a + n - 4) ^ load_half_word(b + n - 4))) == 0;
-    for (std::size_t i = 0; i < n; ++i) {
-        if (a[i] != b[i]) return false;
-    }
-    return true;
-}
 
 // A set of texts: open addressing over their hashes, keyed by the process's
 // random words so that no list of texts can be chosen to meet on one run of

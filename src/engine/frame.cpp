@@ -2,7 +2,7 @@
 
 #include <format>
 
-#include "repr/quoted.hpp"
+#include "base/quoted.hpp"
 
 namespace tarnwick {
 

@@ -4,8 +4,8 @@
 #include <span>
 #include <string>
 
+#include "base/hash.hpp"
 #include "engine/grouped.hpp"
-#include "engine/hash_keys.hpp"
 
 namespace tarnwick {
 

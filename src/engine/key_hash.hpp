@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/hash_keys.hpp"
+#include "base/hash.hpp"
 
 namespace tarnwick {
 

@@ -26,7 +26,7 @@ class KeyText {
         std::size_t length = end - begin;
         std::size_t rest = length;
         for (const char* word = bytes_ + begin; rest >= 8; rest -= 8, word += 8) {
-            hash = hasher.word(hash, load8(word));
+            hash = hasher.word(hash, load_word(word));
         }
         return hasher.text_end(hash, tail(end, rest), length);
     }
@@ -50,25 +50,19 @@ class KeyText {
         if (length != other_end - other_begin) return false;
         std::size_t whole = length & ~std::size_t{7};
         for (std::size_t i = 0; i < whole; i += 8) {
-            if (load8(bytes_ + begin + i) != load8(other.bytes_ + other_begin + i)) return false;
+            if (load_word(bytes_ + begin + i) != load_word(other.bytes_ + other_begin + i))
+                return false;
         }
         return tail(end, length - whole) == other.tail(other_end, length - whole);
     }
 
   private:
-    static std::uint64_t load8(const char* p) {
-        std::uint64_t word;
-        std::memcpy(&word, p, 8);
-        return word;
-    }
-
     // The `count` (< 8) bytes before buffer offset `end`, the first of them in
     // the lowest byte, zeros above. The word is read so that it ends at `end`
     // and never reaches past the buffer; only where fewer than eight bytes
     // precede `end` is it read byte by byte.
     std::uint64_t tail(std::uint64_t end, std::size_t count) const {
-        static_assert(std::endian::native == std::endian::little);
-        if (end >= 8) return (load8(bytes_ + end - 8) >> 8) >> (56 - 8 * count);
+        if (end >= 8) return (load_word(bytes_ + end - 8) >> 8) >> (56 - 8 * count);
         std::uint64_t word = 0;
         for (std::size_t i = 0; i < count; ++i) {
             word |= std::uint64_t{static_cast<std::uint8_t>(bytes_[end - count + i])} << (8 * i);

@@ -1,6 +1,6 @@
 #include "engine/select.hpp"
 
-#include "repr/quoted.hpp"
+#include "base/quoted.hpp"
 
 namespace tarnwick {
 

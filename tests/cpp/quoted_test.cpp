@@ -1,4 +1,4 @@
-#include "repr/quoted.hpp"
+#include "base/quoted.hpp"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "api/text_cache.hpp"
+#include "base/text_cache.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <set>
 #include <string>
 
-namespace tarnwick::api {
+namespace tarnwick {
 namespace {
 
 // Texts of every length up to 40, and for each the same text with one byte
@@ -81,4 +81,4 @@ TEST(TextCache, StopsGrowingAtItsLimitAndStaysExact) {
 }
 
 }  // namespace
-}  // namespace tarnwick::api
+}  // namespace tarnwick

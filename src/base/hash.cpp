@@ -1,4 +1,4 @@
-#include "engine/hash_keys.hpp"
+#include "base/hash.hpp"
 
 #include <sys/random.h>
 

@@ -3,7 +3,7 @@
 // sharing is invisible except to `is`; it saves the decoding and, above all,
 // the allocation of a fresh object in fresh memory for every repeated entry.
 //
-// Plain C++: the objects are opaque pointers here. The cache holds no
+// The objects are opaque pointers here (no Python in this layer). The cache holds no
 // references: every object it remembers is already held by the list being
 // built, which outlives the cache.
 #pragma once
@@ -16,13 +16,12 @@
 #include <utility>
 #include <vector>
 
-#include "engine/hash_keys.hpp"
+#include "base/hash.hpp"
 
-namespace tarnwick::api {
+namespace tarnwick {
 
-// A text as the cache compares it. A text of up to 16 bytes is held in two
-// words (read as overlapping loads, so two texts of one length are equal
-// exactly when their words are), which makes the common comparison two word
+// A text as the cache compares it. A text of up to 16 bytes is held packed in
+// two words (see PackedText), which makes the common comparison two word
 // compares with no pointer to follow. For a longer text, w0 holds the address
 // of its bytes, which are compared byte for byte.
 struct TextKey {
@@ -31,32 +30,21 @@ struct TextKey {
     std::size_t size = 0;
     std::uint64_t hash = 0;
 
-    static constexpr std::size_t inline_bytes = 16;
-
     // The hash takes the process's random keys, so that nobody can choose
     // texts offline that fall into one chain of the table.
     TextKey(std::string_view text, const HashKeys& keys) : size(text.size()) {
-        const char* p = text.data();
-        std::size_t n = text.size();
-        if (n > inline_bytes) {
-            w0 = reinterpret_cast<std::uintptr_t>(p);
+        if (size > packed_text_limit) {
+            w0 = reinterpret_cast<std::uintptr_t>(text.data());
             hash = long_hash(keys, text);
             return;
         }
-        if (n >= 8) {
-            w0 = load_word(p);
-            w1 = load_word(p + n - 8);
-        } else if (n >= 4) {
-            w0 = (std::uint64_t{load_half_word(p)} << 32) | load_half_word(p + n - 4);
-        } else if (n > 0) {
-            w0 = (std::uint64_t{static_cast<std::uint8_t>(p[0])} << 16) |
-                 (std::uint64_t{static_cast<std::uint8_t>(p[n / 2])} << 8) |
-                 std::uint64_t{static_cast<std::uint8_t>(p[n - 1])};
-        }
-        hash = fold_multiply(w0 ^ keys.start, w1 ^ keys.text ^ (n * keys.word));
+        PackedText packed = pack_short_text(text.data(), size);
+        w0 = packed.first;
+        w1 = packed.second;
+        hash = hash_packed(keys, packed, size);
     }
 
-    bool is_inline() const { return size <= inline_bytes; }
+    bool is_inline() const { return size <= packed_text_limit; }
     const char* data() const { return reinterpret_cast<const char*>(w0); }
 
   private:
@@ -190,4 +178,4 @@ class SharingPolicy {
     std::size_t pause_ = 1;   // the length of the next pause
 };
 
-}  // namespace tarnwick::api
+}  // namespace tarnwick

@@ -1,34 +1,16 @@
-#include "repr/unicode.hpp"
+#include "base/utf8.hpp"
 
-#include <algorithm>
-#include <span>
+#include <cstdint>
+
+#include "base/words.hpp"
 
 namespace tarnwick {
 
 namespace {
 
-struct CodePointRange {
-    char32_t first;
-    char32_t last;
-};
-
-#include "repr/unicode_tables.inc"
-
-bool in_ranges(std::span<const CodePointRange> ranges, char32_t code_point) {
-    auto it = std::upper_bound(ranges.begin(), ranges.end(), code_point,
-                               [](char32_t cp, const CodePointRange& r) { return cp < r.first; });
-    return it != ranges.begin() && code_point <= std::prev(it)->last;
-}
+constexpr std::uint64_t high_bits = 0x8080808080808080ull;
 
 }  // namespace
-
-bool is_escaped_in_quoted_form(char32_t code_point) {
-    return in_ranges(escaped_ranges, code_point);
-}
-
-bool is_white_space(char32_t code_point) {
-    return in_ranges(white_space_ranges, code_point);
-}
 
 DecodedChar decode_utf8(std::string_view text) {
     auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
@@ -56,6 +38,37 @@ DecodedChar decode_utf8(std::string_view text) {
         return {0xFFFD, 1};
     }
     return {code_point, length};
+}
+
+bool is_ascii(const char* bytes, std::size_t size) {
+    std::size_t i = 0;
+    std::uint64_t seen = 0;
+    for (; i + 8 <= size; i += 8)
+        seen |= load_word(bytes + i);
+    for (; i < size; ++i)
+        seen |= static_cast<unsigned char>(bytes[i]);
+    return (seen & high_bits) == 0;
+}
+
+bool is_utf8(const char* bytes, std::size_t size) {
+    std::size_t i = 0;
+    while (i < size) {
+        // ASCII a word at a time; a non-ASCII character is decoded.
+        if (i + 8 <= size && (load_word(bytes + i) & high_bits) == 0) {
+            i += 8;
+            continue;
+        }
+        if (static_cast<unsigned char>(bytes[i]) < 0x80) {
+            ++i;
+            continue;
+        }
+        DecodedChar c = decode_utf8({bytes + i, size - i});
+        // U+FFFD of one byte is the mark of an ill-formed sequence; the
+        // character itself takes three.
+        if (c.length == 1) return false;
+        i += c.length;
+    }
+    return true;
 }
 
 }  // namespace tarnwick

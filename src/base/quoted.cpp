@@ -1,8 +1,9 @@
-#include "repr/quoted.hpp"
+#include "base/quoted.hpp"
 
 #include <format>
 
-#include "repr/unicode.hpp"
+#include "base/unicode.hpp"
+#include "base/utf8.hpp"
 
 namespace tarnwick {
 
