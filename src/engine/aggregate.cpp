@@ -76,9 +76,9 @@ PodVector<CompensatedSum> float_sums(const Grouped& grouped, const ColumnValues&
 Result<ColumnValues> sum(const Grouped& grouped, const ColumnValues& column,
                          std::string_view name) {
     if (column.dtype() == DType::i64) {
-        Result<PodVector<std::int64_t>> sums = int_sums(grouped, column, name, nullptr);
-        if (!sums) return std::unexpected(std::move(sums.error()));
-        return ColumnValues::of_i64(std::move(*sums));
+        TARNWICK_ASSIGN_OR_RETURN(PodVector<std::int64_t> sums,
+                                  int_sums(grouped, column, name, nullptr));
+        return ColumnValues::of_i64(std::move(sums));
     }
     PodVector<CompensatedSum> sums = float_sums(grouped, column, nullptr);
     PodVector<double> results(sums.size());
@@ -108,9 +108,9 @@ Result<ColumnValues> mean(const Grouped& grouped, const ColumnValues& column,
     PodVector<std::int64_t> counts;
     counts.resize(grouped.group_count(), 0);
     if (column.dtype() == DType::i64) {
-        Result<PodVector<std::int64_t>> sums = int_sums(grouped, column, name, counts.data());
-        if (!sums) return std::unexpected(std::move(sums.error()));
-        return means(*sums, counts, [](std::int64_t total) { return static_cast<double>(total); });
+        TARNWICK_ASSIGN_OR_RETURN(PodVector<std::int64_t> sums,
+                                  int_sums(grouped, column, name, counts.data()));
+        return means(sums, counts, [](std::int64_t total) { return static_cast<double>(total); });
     }
     PodVector<CompensatedSum> sums = float_sums(grouped, column, counts.data());
     return means(sums, counts, [](const CompensatedSum& total) { return total.result(); });
@@ -202,14 +202,13 @@ bool is_key(const Grouped& grouped, std::string_view name) {
 }  // namespace
 
 Result<Frame> aggregate(const Grouped& grouped, std::string_view name, Aggregation kind) {
-    Result<const Column*> found = find_column(grouped.frame, name);
-    if (!found) return std::unexpected(std::move(found.error()));
-    const ColumnValues& column = *(*found)->values;
+    TARNWICK_ASSIGN_OR_RETURN(const Column* found, find_column(grouped.frame, name));
+    const ColumnValues& column = *found->values;
     bool adds = kind == Aggregation::Sum || kind == Aggregation::Mean;
     if (adds && column.dtype() == DType::str) {
         return frame_error(std::format("column {} is str: it has no sum or mean", quoted(name)));
     }
-    Result<ColumnValues> values = [&]() -> Result<ColumnValues> {
+    TARNWICK_ASSIGN_OR_RETURN(ColumnValues values, [&]() -> Result<ColumnValues> {
         switch (kind) {
             case Aggregation::Sum: return sum(grouped, column, name);
             case Aggregation::Mean: return mean(grouped, column, name);
@@ -217,9 +216,8 @@ Result<Frame> aggregate(const Grouped& grouped, std::string_view name, Aggregati
             case Aggregation::Max: return best(grouped, column, false);
         }
         return internal_error("an unknown aggregation");
-    }();
-    if (!values) return std::unexpected(std::move(values.error()));
-    return attach_result(grouped, name, std::move(*values));
+    }());
+    return attach_result(grouped, name, std::move(values));
 }
 
 Result<Frame> count_rows(const Grouped& grouped) {
@@ -239,10 +237,8 @@ Result<Frame> attach_result(const Grouped& grouped, std::string_view name, Colum
     if (is_key(grouped, name)) {
         return frame_error(std::format("column {} is a key of this grouping", quoted(name)));
     }
-    Result<Frame> frame = key_frame(grouped);
-    if (!frame) return frame;
-    Result<void> added = add_column(*frame, name, std::move(values));
-    if (!added) return std::unexpected(std::move(added.error()));
+    TARNWICK_ASSIGN_OR_RETURN(Frame frame, key_frame(grouped));
+    TARNWICK_RETURN_IF_FAILED(add_column(frame, name, std::move(values)));
     return frame;
 }
 

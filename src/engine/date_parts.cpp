@@ -82,9 +82,8 @@ std::optional<Date> parse_date(std::string_view text) {
 }
 
 Result<ColumnValues> extract_date_part(const Frame& frame, std::string_view source, DatePart part) {
-    Result<const Column*> found = find_column_of_kind(frame, source, DType::str);
-    if (!found) return std::unexpected(std::move(found.error()));
-    const ColumnValues& values = *(*found)->values;
+    TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column_of_kind(frame, source, DType::str));
+    const ColumnValues& values = *column->values;
     std::size_t rows = frame.height();
     PodVector<std::int64_t> out(rows);
     PodVector<std::uint8_t> present;
@@ -125,11 +124,9 @@ Result<ColumnValues> extract_date_part(const Frame& frame, std::string_view sour
 
 Result<void> add_date_part(Frame& frame, std::string_view name, std::string_view source,
                            std::string_view part) {
-    Result<DatePart> chosen = parse_date_part(part);
-    if (!chosen) return std::unexpected(std::move(chosen.error()));
-    Result<ColumnValues> values = extract_date_part(frame, source, *chosen);
-    if (!values) return std::unexpected(std::move(values.error()));
-    return add_column(frame, name, std::move(*values));
+    TARNWICK_ASSIGN_OR_RETURN(DatePart chosen, parse_date_part(part));
+    TARNWICK_ASSIGN_OR_RETURN(ColumnValues values, extract_date_part(frame, source, chosen));
+    return add_column(frame, name, std::move(values));
 }
 
 }  // namespace tarnwick

@@ -23,8 +23,10 @@ struct InternalError {
 
 using Failure = std::variant<FrameError, InternalError>;
 
-template <class T>
-using Result = std::expected<T, Failure>;
+// A value, or the failure that prevented it. Parts with failures of their own
+// kind (the Arrow import) use the same shape with another error type.
+template <class T, class E = Failure>
+using Result = std::expected<T, E>;
 
 inline std::unexpected<Failure> frame_error(std::string message) {
     return std::unexpected<Failure>(FrameError{std::move(message)});
@@ -36,3 +38,25 @@ inline std::unexpected<Failure> internal_error(
 }
 
 }  // namespace tarnwick
+
+// The one way a failure travels up: from a Result-returning call inside a
+// function that returns a Result (of any value type, with the same error
+// type).
+//
+//   TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));
+//   TARNWICK_RETURN_IF_FAILED(add_column(frame, name, std::move(values)));
+#define TARNWICK_ASSIGN_OR_RETURN(declaration, expression)                                 \
+    TARNWICK_ASSIGN_OR_RETURN_WITH(TARNWICK_JOIN(tarnwick_result_, __LINE__), declaration, \
+                                   expression)
+#define TARNWICK_RETURN_IF_FAILED(expression)                            \
+    do {                                                                 \
+        if (auto tarnwick_checked = (expression); !tarnwick_checked)     \
+            return std::unexpected(std::move(tarnwick_checked).error()); \
+    } while (false)
+
+#define TARNWICK_ASSIGN_OR_RETURN_WITH(result, declaration, expression) \
+    auto result = (expression);                                         \
+    if (!result) return std::unexpected(std::move(result).error());     \
+    declaration = std::move(*result)
+#define TARNWICK_JOIN(a, b) TARNWICK_JOIN_EXPANDED(a, b)
+#define TARNWICK_JOIN_EXPANDED(a, b) a##b

@@ -253,9 +253,8 @@ std::string str_compare_message(std::string_view name) {
 
 Result<Frame> filter_compare(const Frame& frame, std::string_view name, CompareOp op,
                              double value) {
-    Result<const Column*> found = find_column(frame, name);
-    if (!found) return std::unexpected(std::move(found.error()));
-    const ColumnValues& values = *(*found)->values;
+    TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));
+    const ColumnValues& values = *column->values;
     switch (values.dtype()) {
         case DType::str: return frame_error(str_compare_message(name));
         case DType::f64:
@@ -267,9 +266,8 @@ Result<Frame> filter_compare(const Frame& frame, std::string_view name, CompareO
 
 Result<Frame> filter_in_strings(const Frame& frame, std::string_view name,
                                 std::span<const std::string> strings) {
-    Result<const Column*> found = find_column(frame, name);
-    if (!found) return std::unexpected(std::move(found.error()));
-    const ColumnValues& values = *(*found)->values;
+    TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));
+    const ColumnValues& values = *column->values;
     if (values.dtype() != DType::str) {
         return frame_error("column " + quoted(name) + " is " +
                            std::string(dtype_name(values.dtype())) +
@@ -296,9 +294,8 @@ Result<Frame> filter_in_strings(const Frame& frame, std::string_view name,
 
 Result<Frame> filter_among_numbers(const Frame& frame, std::string_view name,
                                    std::span<const double> numbers) {
-    Result<const Column*> found = find_column(frame, name);
-    if (!found) return std::unexpected(std::move(found.error()));
-    const ColumnValues& values = *(*found)->values;
+    TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));
+    const ColumnValues& values = *column->values;
     switch (values.dtype()) {
         case DType::str:
             return frame_error("column " + quoted(name) + " is str: where_in takes its strings");

@@ -75,9 +75,8 @@ Result<void> add_column_within(Frame& frame, std::string_view name, ColumnValues
 }
 
 Result<ColumnValues> column_values(const Frame& frame, std::string_view name) {
-    auto column = find_column(frame, name);
-    if (!column) return std::unexpected(std::move(column.error()));
-    const ColumnValues& stored = *(*column)->values;
+    TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));
+    const ColumnValues& stored = *column->values;
     if (const RowSelection* selection = frame.selection()) return stored.gather(selection->span());
     return stored.clone();
 }

@@ -190,14 +190,13 @@ Result<Grouped> group(const Frame& frame, std::span<const std::string> names) {
 
 Result<Grouped> group(const Frame& frame, std::span<const std::string> names,
                       const KeyHashing& hashing) {
-    Result<Frame> keys = select(frame, names);
-    if (!keys) return std::unexpected(std::move(keys.error()));
+    TARNWICK_ASSIGN_OR_RETURN(Frame keys, select(frame, names));
     std::size_t rows = frame.height();
     if (rows > std::numeric_limits<std::uint32_t>::max()) {
         return internal_error("a frame of 2^32 rows or more cannot be grouped");
     }
     Grouped grouped{frame, {names.begin(), names.end()}, PodVector<std::uint32_t>(rows), {}};
-    assign_groups(frame, keys->columns(), hashing, grouped);
+    assign_groups(frame, keys.columns(), hashing, grouped);
     grouped.first_positions.shrink_to_fit();
     return grouped;
 }

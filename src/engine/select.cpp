@@ -12,9 +12,8 @@ Result<Frame> select(const Frame& frame, std::span<const std::string> names) {
             if (column.name == name)
                 return frame_error("column " + quoted(name) + " selected twice");
         }
-        Result<const Column*> found = find_column(frame, name);
-        if (!found) return std::unexpected(std::move(found.error()));
-        chosen.push_back(**found);
+        TARNWICK_ASSIGN_OR_RETURN(const Column* found, find_column(frame, name));
+        chosen.push_back(*found);
     }
     return Frame(std::move(chosen), frame.shared_selection(), frame.height());
 }

@@ -237,9 +237,8 @@ RowSelection sorted_positions(const Frame& frame, const ColumnValues& values, bo
 }
 
 Result<Frame> sort_by(const Frame& frame, std::string_view name, bool descending) {
-    Result<const Column*> found = find_column(frame, name);
-    if (!found) return std::unexpected(std::move(found.error()));
-    return take_rows(frame, sorted_positions(frame, *(*found)->values, descending));
+    TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));
+    return take_rows(frame, sorted_positions(frame, *column->values, descending));
 }
 
 }  // namespace tarnwick
