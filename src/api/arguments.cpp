@@ -172,11 +172,7 @@ std::optional<ColumnValues> to_number_column(PyObject* object, const char* param
         return true;
     });
     if (!ok) return failed<ColumnValues>(parameter);
-    if constexpr (std::is_same_v<T, double>) {
-        return ColumnValues::of_f64(std::move(values));
-    } else {
-        return ColumnValues::of_i64(std::move(values));
-    }
+    return ColumnValues::of_numbers(std::move(values));
 }
 
 }  // namespace

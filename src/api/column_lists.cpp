@@ -17,49 +17,22 @@ constexpr std::array<const char*, 1> name_only{"name"};
 
 // Sets list items [begin, end) to the entries of those rows: make(position)
 // for a present entry (a new reference, or nullptr after raising), None for a
-// missing one. The row-to-position mapping and the presence test are template
-// arguments, so the loop for the common case (no selection, nothing missing)
-// holds no test but the end of the range.
-template <bool Selected, bool Missing, class Make>
-bool fill_rows(PyObject* list, const std::uint32_t* selection, const std::uint8_t* present,
-               std::size_t begin, std::size_t end, Make& make) {
+// missing one. The row loop is specialised for the frame's selection and the
+// column's mask, so the loop for the common case (no selection, nothing
+// missing) holds no test but the end of the range.
+template <class Make>
+bool fill_rows(PyObject* list, Rows rows, const std::uint8_t* present, std::size_t begin,
+               std::size_t end, Make& make) {
     PyObject* none = Py_None;  // a call in the limited API: made once
-    for (std::size_t row = begin; row < end; ++row) {
-        std::size_t position = Selected ? std::size_t{selection[row]} : row;
-        PyObject* item;
-        if (Missing && present[position] == 0) {
-            item = Py_NewRef(none);
-        } else {
-            item = make(position);
-            if (item == nullptr) return false;
-        }
-        PyList_SetItem(list, static_cast<Py_ssize_t>(row), item);
-    }
-    return true;
+    std::size_t stop = for_each_row(rows, present, begin, end,
+                                    [&](std::size_t row, std::size_t position, bool here) {
+                                        PyObject* item = here ? make(position) : Py_NewRef(none);
+                                        if (item == nullptr) return false;
+                                        PyList_SetItem(list, static_cast<Py_ssize_t>(row), item);
+                                        return true;
+                                    });
+    return stop == end;
 }
-
-// The rows of a frame and the entries of one of its columns, as the list
-// fillers need them.
-struct RowSource {
-    const std::uint32_t* selection;  // nullptr: row r is stored at r
-    const std::uint8_t* present;     // nullptr: no entry is missing
-
-    RowSource(const Frame& frame, const ColumnValues& values)
-        : selection(frame.selection() ? frame.selection()->data() : nullptr),
-          present(values.presence()) {}
-
-    template <class Make>
-    bool fill(PyObject* list, std::size_t begin, std::size_t end, Make& make) const {
-        if (selection != nullptr) {
-            return present != nullptr
-                       ? fill_rows<true, true>(list, selection, present, begin, end, make)
-                       : fill_rows<true, false>(list, selection, present, begin, end, make);
-        }
-        return present != nullptr
-                   ? fill_rows<false, true>(list, selection, present, begin, end, make)
-                   : fill_rows<false, false>(list, selection, present, begin, end, make);
-    }
-};
 
 // PyLong_FromLong rather than PyLong_FromInt64: on this platform they take the
 // same values, and the first is the interpreter's quicker path (it reuses freed
@@ -80,19 +53,54 @@ struct MakeFloat {
 
 // A fresh str for every entry.
 struct DecodeText {
-    const std::uint64_t* offsets;
-    const char* bytes;
+    TextView view;
     PyObject* operator()(std::size_t position) const {
-        std::uint64_t start = offsets[position];
-        return PyUnicode_DecodeUTF8(
-            bytes + start, static_cast<Py_ssize_t>(offsets[position + 1] - start), nullptr);
+        std::string_view text = view[position];
+        return PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), nullptr);
     }
+};
+
+// The list strings() builds, in which equal entries share one str. A shared
+// str is put in without a reference of its own: the cache counts its uses,
+// and settle() adds them to its reference count in one call per str instead
+// of one per row. The list leaves only through finish(), and every way out
+// (finish, forgetting the texts, destruction) settles first, so no list or
+// str with a count left too low is ever seen. Nothing reads the counts
+// meanwhile: the fill runs no Python code and frees nothing.
+class SharedTextList {
+  public:
+    explicit SharedTextList(std::size_t rows) : list_(PyList_New(static_cast<Py_ssize_t>(rows))) {}
+    SharedTextList(const SharedTextList&) = delete;
+    SharedTextList& operator=(const SharedTextList&) = delete;
+    ~SharedTextList() { settle(); }
+
+    PyObject* list() const { return list_.get(); }
+    TextCache& cache() { return cache_; }
+
+    // Starts the cache afresh.
+    void forget_texts() { settle(); }
+
+    PyObject* finish() {
+        settle();
+        return list_.release();
+    }
+
+  private:
+    void settle() {
+        cache_.for_each_use([](void* object, std::uint64_t uses) {
+            auto* text = static_cast<PyObject*>(object);
+            Py_SET_REFCNT(text, Py_REFCNT(text) + static_cast<Py_ssize_t>(uses));
+        });
+        cache_.clear();
+    }
+
+    Ref list_;
+    TextCache cache_;
 };
 
 // One str for all equal entries: the first is decoded and remembered, the
 // others share it. The look-up is inlined into the row loop; decoding a text
-// met for the first time is not. A shared str is put in the list without a
-// reference of its own: the cache counts the uses, and SharedUses adds them.
+// met for the first time is not.
 struct ShareText {
     DecodeText decode;
     TextCache& cache;
@@ -100,8 +108,7 @@ struct ShareText {
     std::size_t found = 0;
 
     [[gnu::always_inline]] PyObject* operator()(std::size_t position) {
-        std::uint64_t start = decode.offsets[position];
-        TextKey key({decode.bytes + start, decode.offsets[position + 1] - start}, keys);
+        TextKey key(decode.view[position], keys);
         if (void* known = cache.use(key)) {
             ++found;
             return static_cast<PyObject*>(known);
@@ -122,37 +129,23 @@ struct ShareText {
     }
 };
 
-// Adds to each shared str the references of the rows that share it: one call
-// per distinct str instead of one per row. It must run before the cache
-// forgets its texts and before the list is handed out or dropped, on every
-// path: nothing reads these counts meanwhile (the fill runs no Python code and
-// frees nothing).
-struct SharedUses {
-    const TextCache& cache;
-    void settle() const {
-        cache.for_each_use([](void* object, std::uint64_t uses) {
-            auto* text = static_cast<PyObject*>(object);
-            Py_SET_REFCNT(text, Py_REFCNT(text) + static_cast<Py_ssize_t>(uses));
-        });
-    }
-    ~SharedUses() { settle(); }
-};
-
 template <class Make>
-PyObject* number_list(const Frame& frame, const ColumnValues& values, Make make) {
+PyObject* number_list(const Frame& frame, const std::uint8_t* present, Make make) {
     std::size_t rows = frame.height();
     Ref list(PyList_New(static_cast<Py_ssize_t>(rows)));
     if (!list) return nullptr;
-    if (!RowSource(frame, values).fill(list.get(), 0, rows, make)) return nullptr;
+    if (!fill_rows(list.get(), frame.rows(), present, 0, rows, make)) return nullptr;
     return list.release();
 }
 
 PyObject* int_list(const Frame& frame, const ColumnValues& values) {
-    return number_list(frame, values, MakeInt{values.ints().data()});
+    IntView view = view_as<IntView>(values);
+    return number_list(frame, view.present, MakeInt{view.values});
 }
 
 PyObject* float_list(const Frame& frame, const ColumnValues& values) {
-    return number_list(frame, values, MakeFloat{values.floats().data()});
+    FloatView view = view_as<FloatView>(values);
+    return number_list(frame, view.present, MakeFloat{view.values});
 }
 
 // Equal entries share one str. Whether looking entries up pays is decided a
@@ -160,33 +153,31 @@ PyObject* float_list(const Frame& frame, const ColumnValues& values) {
 // the cost of decoding alone.
 PyObject* string_list(const Frame& frame, const ColumnValues& values) {
     std::size_t rows = frame.height();
-    Ref list(PyList_New(static_cast<Py_ssize_t>(rows)));
-    if (!list) return nullptr;
-    RowSource source(frame, values);
-    DecodeText decode{values.offsets().data(), values.bytes()};
-    TextCache cache;
-    SharedUses uses{cache};  // declared after the list and the cache: goes first
+    SharedTextList list(rows);
+    if (list.list() == nullptr) return nullptr;
+    TextView view = view_as<TextView>(values);
+    DecodeText decode{view};
     SharingPolicy policy;
     for (std::size_t begin = 0; begin < rows; begin += SharingPolicy::block_rows) {
         std::size_t end = std::min(rows, begin + SharingPolicy::block_rows);
         std::size_t found = 0;
         if (policy.looking_up()) {
-            ShareText share{decode, cache};
-            if (!source.fill(list.get(), begin, end, share)) return nullptr;
+            ShareText share{decode, list.cache()};
+            if (!fill_rows(list.list(), frame.rows(), view.present, begin, end, share))
+                return nullptr;
             found = share.found;
-        } else if (!source.fill(list.get(), begin, end, decode)) {
+        } else if (!fill_rows(list.list(), frame.rows(), view.present, begin, end, decode)) {
             return nullptr;
         }
         bool was_looking_up = policy.looking_up();
         policy.finish_block(end - begin, found);
-        if (was_looking_up && !policy.looking_up() && cache.full()) {
+        if (was_looking_up && !policy.looking_up() && list.cache().full()) {
             // A full cache that finds too little holds the wrong texts (the
             // column's start was unique, say): start afresh.
-            uses.settle();
-            cache.clear();
+            list.forget_texts();
         }
     }
-    return list.release();
+    return list.finish();
 }
 
 using ListBuilder = PyObject* (*)(const Frame&, const ColumnValues&);

@@ -11,31 +11,17 @@ namespace tarnwick {
 
 namespace {
 
-// Calls visit(group, position) for every row whose entry in `column` is
-// present, in row order, reading the column by storage position. Stops, and
-// returns false, as soon as visit returns false.
-template <class Visit>
-bool for_each_present(const Grouped& grouped, const ColumnValues& column, Visit&& visit) {
+// Calls add(group, position) for every row whose entry is present, in row
+// order, reading the column by storage position. Stops, and returns false, as
+// soon as add returns false.
+template <class Add>
+bool for_each_present(const Grouped& grouped, const std::uint8_t* present, Add&& add) {
     const std::uint32_t* groups = grouped.row_groups.data();
-    const std::uint8_t* present = column.presence();
-    const RowSelection* selection = grouped.frame.selection();
-    std::size_t rows = grouped.frame.height();
-    // One loop per combination, so that neither test is made per row.
-    auto run = [&]<bool masked, bool selected>() {
-        const std::uint32_t* positions = selected ? selection->data() : nullptr;
-        for (std::size_t r = 0; r < rows; ++r) {
-            std::size_t p = selected ? positions[r] : r;
-            if (masked && !present[p]) continue;
-            if (!visit(groups[r], p)) return false;
-        }
-        return true;
-    };
-    if (present != nullptr) {
-        return selection ? run.template operator()<true, true>()
-                         : run.template operator()<true, false>();
-    }
-    return selection ? run.template operator()<false, true>()
-                     : run.template operator()<false, false>();
+    Rows rows = grouped.frame.rows();
+    std::size_t stop = for_each_row(rows, present, [&](std::size_t r, std::size_t p, bool here) {
+        return !here || add(groups[r], p);
+    });
+    return stop == rows.count;
 }
 
 std::unexpected<Failure> overflow(std::string_view name) {
@@ -45,90 +31,78 @@ std::unexpected<Failure> overflow(std::string_view name) {
 // Per-group sums of an i64 column, failing at the first partial sum (of any
 // group, in row order) that leaves the 64-bit range. `counts`, when given,
 // receives the number of present entries of each group.
-Result<PodVector<std::int64_t>> int_sums(const Grouped& grouped, const ColumnValues& column,
-                                         std::string_view name, std::int64_t* counts) {
+Result<PodVector<std::int64_t>> group_sums(const Grouped& grouped, IntView view,
+                                           std::string_view name, std::int64_t* counts) {
     PodVector<std::int64_t> sums;
     sums.resize(grouped.group_count(), 0);
     std::int64_t* sum = sums.data();
-    const std::int64_t* values = column.ints().data();
-    bool fits = for_each_present(grouped, column, [&](std::uint32_t g, std::size_t p) {
+    bool fits = for_each_present(grouped, view.present, [&](std::uint32_t g, std::size_t p) {
         if (counts != nullptr) ++counts[g];
-        return !__builtin_add_overflow(sum[g], values[p], &sum[g]);
+        return !__builtin_add_overflow(sum[g], view[p], &sum[g]);
     });
     if (!fits) return overflow(name);
     return sums;
 }
 
-PodVector<CompensatedSum> float_sums(const Grouped& grouped, const ColumnValues& column,
-                                     std::int64_t* counts) {
+Result<PodVector<CompensatedSum>> group_sums(const Grouped& grouped, FloatView view,
+                                             std::string_view, std::int64_t* counts) {
     PodVector<CompensatedSum> sums;
     sums.resize(grouped.group_count(), CompensatedSum{});
     CompensatedSum* sum = sums.data();
-    const double* values = column.floats().data();
-    for_each_present(grouped, column, [&](std::uint32_t g, std::size_t p) {
+    for_each_present(grouped, view.present, [&](std::uint32_t g, std::size_t p) {
         if (counts != nullptr) ++counts[g];
-        sum[g].add(values[p]);
+        sum[g].add(view[p]);
         return true;
     });
     return sums;
 }
 
-Result<ColumnValues> sum(const Grouped& grouped, const ColumnValues& column,
-                         std::string_view name) {
-    if (column.dtype() == DType::i64) {
-        TARNWICK_ASSIGN_OR_RETURN(PodVector<std::int64_t> sums,
-                                  int_sums(grouped, column, name, nullptr));
-        return ColumnValues::of_i64(std::move(sums));
-    }
-    PodVector<CompensatedSum> sums = float_sums(grouped, column, nullptr);
+ColumnValues sum_column(PodVector<std::int64_t> sums) {
+    return ColumnValues::of_i64(std::move(sums));
+}
+
+ColumnValues sum_column(const PodVector<CompensatedSum>& sums) {
     PodVector<double> results(sums.size());
     for (std::size_t g = 0; g < sums.size(); ++g)
         results[g] = sums[g].result();
     return ColumnValues::of_f64(std::move(results));
 }
 
+double total_value(std::int64_t total) {
+    return static_cast<double>(total);
+}
+
+double total_value(const CompensatedSum& total) {
+    return total.result();
+}
+
 // A group without present entries has no mean.
 template <class Total>
-ColumnValues means(const PodVector<Total>& totals, const PodVector<std::int64_t>& counts,
-                   auto value_of) {
+ColumnValues means(const PodVector<Total>& totals, const PodVector<std::int64_t>& counts) {
     NumberColumnBuilder<double> result;
     result.reserve(totals.size());
     for (std::size_t g = 0; g < totals.size(); ++g) {
         if (counts[g] == 0) {
             result.append_missing();
         } else {
-            result.append(value_of(totals[g]) / static_cast<double>(counts[g]));
+            result.append(total_value(totals[g]) / static_cast<double>(counts[g]));
         }
     }
     return result.finish();
-}
-
-Result<ColumnValues> mean(const Grouped& grouped, const ColumnValues& column,
-                          std::string_view name) {
-    PodVector<std::int64_t> counts;
-    counts.resize(grouped.group_count(), 0);
-    if (column.dtype() == DType::i64) {
-        TARNWICK_ASSIGN_OR_RETURN(PodVector<std::int64_t> sums,
-                                  int_sums(grouped, column, name, counts.data()));
-        return means(sums, counts, [](std::int64_t total) { return static_cast<double>(total); });
-    }
-    PodVector<CompensatedSum> sums = float_sums(grouped, column, counts.data());
-    return means(sums, counts, [](const CompensatedSum& total) { return total.result(); });
 }
 
 // The first present entry of a group is its best; a later one replaces it only
 // when strictly better, so ties keep the earlier entry and a NaN is never
 // replaced nor replaces. Groups without present entries get a missing entry.
 template <class T>
-ColumnValues best_numbers(const Grouped& grouped, const ColumnValues& column,
-                          std::span<const T> values, bool smallest) {
+ColumnValues best_numbers(const Grouped& grouped, NumberView<T> view, bool smallest) {
     std::size_t groups = grouped.group_count();
     PodVector<T> best(groups);
     PodVector<std::uint8_t> seen;
     seen.resize(groups, 0);
     auto keep = [&](auto better) {
-        for_each_present(grouped, column, [&](std::uint32_t g, std::size_t p) {
-            T v = values[p];
+        for_each_present(grouped, view.present, [&](std::uint32_t g, std::size_t p) {
+            T v = view[p];
             if (!seen[g]) {
                 best[g] = v;
                 seen[g] = 1;
@@ -143,34 +117,29 @@ ColumnValues best_numbers(const Grouped& grouped, const ColumnValues& column,
     } else {
         keep([](T v, T current) { return v > current; });
     }
-    bool every_group_seen = true;
+    PresenceBuilder presence;
     for (std::size_t g = 0; g < groups; ++g) {
         if (!seen[g]) {
             best[g] = T{};  // a missing entry stores zero
-            every_group_seen = false;
+            presence.mark_missing(g);
         }
     }
-    if (every_group_seen) seen = {};
-    if constexpr (std::is_same_v<T, double>) {
-        return ColumnValues::of_f64(std::move(best), std::move(seen));
-    } else {
-        return ColumnValues::of_i64(std::move(best), std::move(seen));
-    }
+    return ColumnValues::of_numbers(std::move(best), presence.finish(groups));
 }
 
 // Strings compare by their UTF-8 bytes as unsigned numbers, a proper prefix
 // before the longer string; the best is kept as a storage position.
-ColumnValues best_strings(const Grouped& grouped, const ColumnValues& column, bool smallest) {
+ColumnValues best_strings(const Grouped& grouped, TextView view, bool smallest) {
     std::size_t groups = grouped.group_count();
     PodVector<std::uint32_t> best(groups);
     PodVector<std::uint8_t> seen;
     seen.resize(groups, 0);
-    for_each_present(grouped, column, [&](std::uint32_t g, std::size_t p) {
+    for_each_present(grouped, view.present, [&](std::uint32_t g, std::size_t p) {
         if (!seen[g]) {
             best[g] = static_cast<std::uint32_t>(p);
             seen[g] = 1;
         } else {
-            int order = column.string(p).compare(column.string(best[g]));
+            int order = view[p].compare(view[best[g]]);
             if (smallest ? order < 0 : order > 0) best[g] = static_cast<std::uint32_t>(p);
         }
         return true;
@@ -178,7 +147,7 @@ ColumnValues best_strings(const Grouped& grouped, const ColumnValues& column, bo
     StringColumnBuilder result;
     for (std::size_t g = 0; g < groups; ++g) {
         if (seen[g]) {
-            result.append(column.string(best[g]));
+            result.append(view[best[g]]);
         } else {
             result.append_missing();
         }
@@ -186,14 +155,44 @@ ColumnValues best_strings(const Grouped& grouped, const ColumnValues& column, bo
     return result.finish();
 }
 
-ColumnValues best(const Grouped& grouped, const ColumnValues& column, bool smallest) {
-    switch (column.dtype()) {
-        case DType::i64: return best_numbers(grouped, column, column.ints(), smallest);
-        case DType::f64: return best_numbers(grouped, column, column.floats(), smallest);
-        case DType::str: break;
+// The reduction of one column, by its kind.
+struct Reduce {
+    const Grouped& grouped;
+    std::string_view name;
+    Aggregation kind;
+
+    template <class T>
+    Result<ColumnValues> operator()(NumberView<T> view) const {
+        switch (kind) {
+            case Aggregation::Sum: {
+                TARNWICK_ASSIGN_OR_RETURN(auto sums, group_sums(grouped, view, name, nullptr));
+                return sum_column(std::move(sums));
+            }
+            case Aggregation::Mean: {
+                PodVector<std::int64_t> counts;
+                counts.resize(grouped.group_count(), 0);
+                TARNWICK_ASSIGN_OR_RETURN(auto sums,
+                                          group_sums(grouped, view, name, counts.data()));
+                return means(sums, counts);
+            }
+            case Aggregation::Min: return best_numbers(grouped, view, true);
+            case Aggregation::Max: return best_numbers(grouped, view, false);
+        }
+        return internal_error("an unknown aggregation");
     }
-    return best_strings(grouped, column, smallest);
-}
+
+    Result<ColumnValues> operator()(TextView view) const {
+        switch (kind) {
+            case Aggregation::Sum:
+            case Aggregation::Mean:
+                return frame_error(
+                    std::format("column {} is str: it has no sum or mean", quoted(name)));
+            case Aggregation::Min: return best_strings(grouped, view, true);
+            case Aggregation::Max: return best_strings(grouped, view, false);
+        }
+        return internal_error("an unknown aggregation");
+    }
+};
 
 bool is_key(const Grouped& grouped, std::string_view name) {
     return std::ranges::find(grouped.keys, name) != grouped.keys.end();
@@ -202,21 +201,9 @@ bool is_key(const Grouped& grouped, std::string_view name) {
 }  // namespace
 
 Result<Frame> aggregate(const Grouped& grouped, std::string_view name, Aggregation kind) {
-    TARNWICK_ASSIGN_OR_RETURN(const Column* found, find_column(grouped.frame, name));
-    const ColumnValues& column = *found->values;
-    bool adds = kind == Aggregation::Sum || kind == Aggregation::Mean;
-    if (adds && column.dtype() == DType::str) {
-        return frame_error(std::format("column {} is str: it has no sum or mean", quoted(name)));
-    }
-    TARNWICK_ASSIGN_OR_RETURN(ColumnValues values, [&]() -> Result<ColumnValues> {
-        switch (kind) {
-            case Aggregation::Sum: return sum(grouped, column, name);
-            case Aggregation::Mean: return mean(grouped, column, name);
-            case Aggregation::Min: return best(grouped, column, true);
-            case Aggregation::Max: return best(grouped, column, false);
-        }
-        return internal_error("an unknown aggregation");
-    }());
+    TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(grouped.frame, name));
+    TARNWICK_ASSIGN_OR_RETURN(ColumnValues values,
+                              visit(*column->values, Reduce{grouped, name, kind}));
     return attach_result(grouped, name, std::move(values));
 }
 

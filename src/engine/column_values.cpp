@@ -1,5 +1,7 @@
 #include "engine/column_values.hpp"
 
+#include "engine/column_view.hpp"
+
 namespace tarnwick {
 
 std::string_view dtype_name(DType dtype) {
@@ -44,7 +46,7 @@ ColumnValues ColumnValues::of_str(PodVector<std::uint64_t> offsets, PodVector<ch
 namespace {
 
 template <class T>
-PodVector<T> gather_array(std::span<const T> source, std::span<const std::uint32_t> positions) {
+PodVector<T> gather_array(const T* source, std::span<const std::uint32_t> positions) {
     PodVector<T> result(positions.size());
     T* out = result.data();
     for (std::size_t i = 0; i < positions.size(); ++i)
@@ -56,25 +58,28 @@ PodVector<T> gather_array(std::span<const T> source, std::span<const std::uint32
 
 ColumnValues ColumnValues::gather(std::span<const std::uint32_t> positions) const {
     PodVector<std::uint8_t> present;
-    if (has_missing()) present = gather_array(present_.span(), positions);
-    switch (dtype_) {
-        case DType::i64: return of_i64(gather_array(ints(), positions), std::move(present));
-        case DType::f64: return of_f64(gather_array(floats(), positions), std::move(present));
-        case DType::str: break;
-    }
-    std::size_t total = 0;
-    for (std::uint32_t p : positions)
-        total += offsets_[p + 1] - offsets_[p];
-    PodVector<std::uint64_t> offsets(positions.size() + 1);
-    PodVector<char> bytes;
-    bytes.reserve(total);
-    offsets[0] = 0;
-    for (std::size_t i = 0; i < positions.size(); ++i) {
-        std::string_view text = string(positions[i]);
-        bytes.append(text.data(), text.size());
-        offsets[i + 1] = bytes.size();
-    }
-    return of_str(std::move(offsets), std::move(bytes), std::move(present));
+    if (has_missing()) present = gather_array(present_.data(), positions);
+    return visit(
+        *this, Overloaded{
+                   [&]<class T>(NumberView<T> view) {
+                       return of_numbers(gather_array(view.values, positions), std::move(present));
+                   },
+                   [&](TextView view) {
+                       std::size_t total = 0;
+                       for (std::uint32_t p : positions)
+                           total += view.length(p);
+                       PodVector<std::uint64_t> offsets(positions.size() + 1);
+                       PodVector<char> bytes;
+                       bytes.reserve(total);
+                       offsets[0] = 0;
+                       for (std::size_t i = 0; i < positions.size(); ++i) {
+                           std::string_view text = view[positions[i]];
+                           bytes.append(text.data(), text.size());
+                           offsets[i + 1] = bytes.size();
+                       }
+                       return of_str(std::move(offsets), std::move(bytes), std::move(present));
+                   },
+               });
 }
 
 ColumnValues ColumnValues::clone() const {
@@ -87,31 +92,6 @@ ColumnValues ColumnValues::clone() const {
     copy.offsets_ = offsets_.clone();
     copy.bytes_ = bytes_.clone();
     return copy;
-}
-
-template <class T>
-ColumnValues NumberColumnBuilder<T>::finish() {
-    if constexpr (std::is_same_v<T, double>) {
-        return ColumnValues::of_f64(std::move(values_), std::move(present_));
-    } else {
-        return ColumnValues::of_i64(std::move(values_), std::move(present_));
-    }
-}
-
-template class NumberColumnBuilder<std::int64_t>;
-template class NumberColumnBuilder<double>;
-
-void StringColumnBuilder::append_missing() {
-    if (present_.empty()) {
-        present_.reserve(offsets_.capacity());
-        present_.resize(size(), 1);
-    }
-    offsets_.push_back(bytes_.size());
-    present_.push_back(0);
-}
-
-ColumnValues StringColumnBuilder::finish() {
-    return ColumnValues::of_str(std::move(offsets_), std::move(bytes_), std::move(present_));
 }
 
 }  // namespace tarnwick

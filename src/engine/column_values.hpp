@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
+#include <type_traits>
+#include <utility>
 
 #include "engine/pod_vector.hpp"
 
@@ -30,6 +33,16 @@ class ColumnValues {
     static ColumnValues of_f64(PodVector<double> values, PodVector<std::uint8_t> present = {});
     static ColumnValues of_str(PodVector<std::uint64_t> offsets, PodVector<char> bytes,
                                PodVector<std::uint8_t> present = {});
+    // of_i64 or of_f64 by the type of the values.
+    template <class T>
+    static ColumnValues of_numbers(PodVector<T> values, PodVector<std::uint8_t> present = {}) {
+        if constexpr (std::is_same_v<T, std::int64_t>) {
+            return of_i64(std::move(values), std::move(present));
+        } else {
+            static_assert(std::is_same_v<T, double>, "no column kind holds these numbers");
+            return of_f64(std::move(values), std::move(present));
+        }
+    }
 
     ColumnValues(ColumnValues&&) noexcept = default;
     ColumnValues& operator=(ColumnValues&&) noexcept = default;
@@ -69,34 +82,61 @@ class ColumnValues {
     PodVector<char> bytes_;
 };
 
-// Builds a numeric column one entry at a time; the presence mask is made only
-// when the first missing entry arrives.
+// A presence mask made entry by entry, allocated only at the first missing
+// entry: the one way every builder of columns keeps track of missing entries.
+class PresenceBuilder {
+  public:
+    // Room for this many entries once the mask is made.
+    void expect(std::size_t entries) { expected_ = entries; }
+    // Entry `index` is missing; the entries before it that were not marked
+    // are present. Indices must rise.
+    void mark_missing(std::size_t index) {
+        if (mask_.capacity() == 0) mask_.reserve(expected_ > index ? expected_ : index + 1);
+        fill_present(index);
+        mask_.push_back(0);
+    }
+    bool any_missing() const { return !mask_.empty(); }
+    // The mask of a column of `size` entries: empty when none is missing.
+    PodVector<std::uint8_t> finish(std::size_t size) {
+        if (!mask_.empty()) fill_present(size);
+        return std::move(mask_);
+    }
+
+  private:
+    void fill_present(std::size_t size) {
+        std::size_t from = mask_.size();
+        if (from >= size) return;
+        mask_.resize_for_overwrite(size);
+        std::memset(mask_.data() + from, 1, size - from);
+    }
+
+    PodVector<std::uint8_t> mask_;
+    std::size_t expected_ = 0;
+};
+
+// Builds a numeric column one entry at a time.
 template <class T>
 class NumberColumnBuilder {
   public:
-    void reserve(std::size_t entries) { values_.reserve(entries); }
-    void append(T value) {
-        values_.push_back(value);
-        if (!present_.empty()) present_.push_back(1);
+    void reserve(std::size_t entries) {
+        values_.reserve(entries);
+        presence_.expect(entries);
     }
+    void append(T value) { values_.push_back(value); }
     void append_missing() {
-        if (present_.empty()) {
-            present_.reserve(values_.capacity());
-            present_.resize(values_.size(), 1);
-        }
+        presence_.mark_missing(values_.size());
         values_.push_back(T{});
-        present_.push_back(0);
     }
     std::size_t size() const { return values_.size(); }
-    ColumnValues finish();
+    ColumnValues finish() {
+        std::size_t size = values_.size();
+        return ColumnValues::of_numbers(std::move(values_), presence_.finish(size));
+    }
 
   private:
     PodVector<T> values_;
-    PodVector<std::uint8_t> present_;
+    PresenceBuilder presence_;
 };
-
-extern template class NumberColumnBuilder<std::int64_t>;
-extern template class NumberColumnBuilder<double>;
 
 // Builds a str column one entry at a time into one byte buffer.
 class StringColumnBuilder {
@@ -105,20 +145,27 @@ class StringColumnBuilder {
     void reserve(std::size_t entries, std::size_t bytes) {
         offsets_.reserve(entries + 1);
         bytes_.reserve(bytes);
+        presence_.expect(entries);
     }
     void append(std::string_view text) {
         bytes_.append(text.data(), text.size());
         offsets_.push_back(bytes_.size());
-        if (!present_.empty()) present_.push_back(1);
     }
-    void append_missing();
+    void append_missing() {
+        presence_.mark_missing(size());
+        offsets_.push_back(bytes_.size());
+    }
     std::size_t size() const { return offsets_.size() - 1; }
-    ColumnValues finish();
+    ColumnValues finish() {
+        std::size_t entries = size();
+        return ColumnValues::of_str(std::move(offsets_), std::move(bytes_),
+                                    presence_.finish(entries));
+    }
 
   private:
     PodVector<std::uint64_t> offsets_;
     PodVector<char> bytes_;
-    PodVector<std::uint8_t> present_;
+    PresenceBuilder presence_;
 };
 
 }  // namespace tarnwick

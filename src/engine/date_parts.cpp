@@ -83,43 +83,31 @@ std::optional<Date> parse_date(std::string_view text) {
 
 Result<ColumnValues> extract_date_part(const Frame& frame, std::string_view source, DatePart part) {
     TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column_of_kind(frame, source, DType::str));
-    const ColumnValues& values = *column->values;
+    TextView view = view_as<TextView>(*column->values);
     std::size_t rows = frame.height();
     PodVector<std::int64_t> out(rows);
-    PodVector<std::uint8_t> present;
-    const std::uint8_t* mask = values.presence();
-    if (mask != nullptr) present.resize_for_overwrite(rows);
-    const std::uint64_t* offsets = values.offsets().data();
-    const char* bytes = values.bytes();
     std::int64_t* o = out.data();
-    bool any_missing = false;
-    std::size_t bad_row = rows;
-    frame.for_each_position([&](std::size_t row, std::size_t position) {
-        if (bad_row != rows) return;
-        if (mask != nullptr) {
-            present[row] = mask[position];
-            if (mask[position] == 0) {
-                o[row] = 0;
-                any_missing = true;
-                return;
+    PresenceBuilder presence;
+    std::size_t bad_row = for_each_row(
+        frame.rows(), view.present, [&](std::size_t row, std::size_t position, bool here) {
+            o[row] = 0;
+            if (!here) {
+                presence.mark_missing(row);
+                return true;
             }
-        }
-        std::uint64_t start = offsets[position];
-        Date date;
-        if (offsets[position + 1] - start != 10 || !read_date(bytes + start, date)) {
-            bad_row = row;
-            return;
-        }
-        o[row] = part == DatePart::year    ? date.year
-                 : part == DatePart::month ? date.month
-                                           : date.day;
-    });
+            Date date;
+            if (view.length(position) != 10 ||
+                !read_date(view.bytes + view.offsets[position], date))
+                return false;
+            o[row] = part == DatePart::year    ? date.year
+                     : part == DatePart::month ? date.month
+                                               : date.day;
+            return true;
+        });
     if (bad_row != rows) {
-        return frame_error(
-            bad_date_message(source, bad_row, values.string(frame.position(bad_row))));
+        return frame_error(bad_date_message(source, bad_row, view[frame.position(bad_row)]));
     }
-    if (!any_missing) present = PodVector<std::uint8_t>();
-    return ColumnValues::of_i64(std::move(out), std::move(present));
+    return ColumnValues::of_i64(std::move(out), presence.finish(rows));
 }
 
 Result<void> add_date_part(Frame& frame, std::string_view name, std::string_view source,

@@ -24,66 +24,36 @@ namespace {
 // and from the first kept row on writes every position and advances the end
 // only for kept ones, so that the loop has no data-dependent branch.
 
-template <bool selected, bool masked, class Pass>
-RowSelection scan_rows(std::size_t rows, const std::uint32_t* selection,
-                       const std::uint8_t* present, Pass& pass) {
-    auto position = [&](std::size_t r) -> std::uint32_t {
-        if constexpr (selected) {
-            return selection[r];
-        } else {
-            return static_cast<std::uint32_t>(r);
-        }
+template <class Pass>
+Frame filter_rows(const Frame& frame, const std::uint8_t* present, Pass&& pass) {
+    Rows rows = frame.rows();
+    auto keep = [&](std::size_t position, bool here) {
+        return here & static_cast<bool>(pass(position));
     };
-    auto keep = [&](std::uint32_t p) -> bool {
-        if constexpr (masked) {
-            return (present[p] != 0) & static_cast<bool>(pass(p));
-        } else {
-            return pass(p);
-        }
-    };
-    std::size_t r = 0;
-    while (r < rows && !keep(position(r)))
-        ++r;
-    RowSelection kept;
-    if (r == rows) return kept;
-    kept.resize_for_overwrite(rows - r);
+    std::size_t first = for_each_row(
+        rows, present, [&](std::size_t, std::size_t p, bool here) { return !keep(p, here); });
+    if (first == rows.count) return take_rows(frame, RowSelection{});
+    RowSelection kept(rows.count - first);
     std::uint32_t* out = kept.data();
     std::size_t count = 0;
-    for (; r < rows; ++r) {
-        std::uint32_t p = position(r);
-        out[count] = p;
-        count += keep(p) ? 1 : 0;
-    }
+    for_each_row(rows, present, first, rows.count, [&](std::size_t, std::size_t p, bool here) {
+        out[count] = static_cast<std::uint32_t>(p);
+        count += keep(p, here) ? 1 : 0;
+    });
     if (count < kept.size() / 2) {
         // Most of the room went unused: keep only what the frame needs.
         RowSelection tight(count);
         std::memcpy(tight.data(), kept.data(), count * sizeof(std::uint32_t));
-        return tight;
-    }
-    kept.resize_for_overwrite(count);
-    return kept;
-}
-
-template <class Pass>
-Frame filter_rows(const Frame& frame, const ColumnValues& values, Pass&& pass) {
-    std::size_t rows = frame.height();
-    const RowSelection* selection = frame.selection();
-    const std::uint8_t* present = values.presence();
-    RowSelection kept;
-    if (selection != nullptr) {
-        const std::uint32_t* s = selection->data();
-        kept = present != nullptr ? scan_rows<true, true>(rows, s, present, pass)
-                                  : scan_rows<true, false>(rows, s, present, pass);
+        kept = std::move(tight);
     } else {
-        kept = present != nullptr ? scan_rows<false, true>(rows, nullptr, present, pass)
-                                  : scan_rows<false, false>(rows, nullptr, present, pass);
+        kept.resize_for_overwrite(count);
     }
     return take_rows(frame, std::move(kept));
 }
 
 // The frame showing every row whose entry is present.
-Frame keep_present(const Frame& frame, const ColumnValues& values) {
-    return filter_rows(frame, values, [](std::uint32_t) { return true; });
+Frame keep_present(const Frame& frame, const std::uint8_t* present) {
+    return filter_rows(frame, present, [](std::size_t) { return true; });
 }
 
 // The frame showing no row.
@@ -95,21 +65,16 @@ Frame keep_none(const Frame& frame) {
 // Comparisons.
 
 template <class T>
-Frame compare_with(const Frame& frame, const ColumnValues& values, const T* data, CompareOp op,
-                   T value) {
+Frame compare_with(const Frame& frame, NumberView<T> view, CompareOp op, T value) {
+    const T* data = view.values;
+    auto filter = [&](auto pass) { return filter_rows(frame, view.present, pass); };
     switch (op) {
-        case CompareOp::eq:
-            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] == value; });
-        case CompareOp::ne:
-            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] != value; });
-        case CompareOp::lt:
-            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] < value; });
-        case CompareOp::le:
-            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] <= value; });
-        case CompareOp::gt:
-            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] > value; });
-        case CompareOp::ge:
-            return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] >= value; });
+        case CompareOp::eq: return filter([=](std::size_t p) { return data[p] == value; });
+        case CompareOp::ne: return filter([=](std::size_t p) { return data[p] != value; });
+        case CompareOp::lt: return filter([=](std::size_t p) { return data[p] < value; });
+        case CompareOp::le: return filter([=](std::size_t p) { return data[p] <= value; });
+        case CompareOp::gt: return filter([=](std::size_t p) { return data[p] > value; });
+        case CompareOp::ge: return filter([=](std::size_t p) { return data[p] >= value; });
     }
     return keep_none(frame);
 }
@@ -118,8 +83,7 @@ constexpr double two_to_63 = 9223372036854775808.0;
 
 // An i64 column against the exact value of a float: the test is turned into
 // one on integers (or into "every present row" or "no row") before the scan.
-Frame compare_integers(const Frame& frame, const ColumnValues& values, CompareOp op, double v) {
-    const std::int64_t* data = values.ints().data();
+Frame compare_integers(const Frame& frame, IntView view, CompareOp op, double v) {
     enum class Order { less, greater };
     auto all_on_one_side = [&](Order order) {
         bool keep;
@@ -130,24 +94,23 @@ Frame compare_integers(const Frame& frame, const ColumnValues& values, CompareOp
             case CompareOp::le: keep = order == Order::less; break;
             default: keep = order == Order::greater; break;
         }
-        return keep ? keep_present(frame, values) : keep_none(frame);
+        return keep ? keep_present(frame, view.present) : keep_none(frame);
     };
-    if (std::isnan(v)) return op == CompareOp::ne ? keep_present(frame, values) : keep_none(frame);
+    if (std::isnan(v))
+        return op == CompareOp::ne ? keep_present(frame, view.present) : keep_none(frame);
     if (v >= two_to_63) return all_on_one_side(Order::less);
     if (v < -two_to_63) return all_on_one_side(Order::greater);
     double f = std::floor(v);
     auto m = static_cast<std::int64_t>(f);
-    if (v == f) return compare_with<std::int64_t>(frame, values, data, op, m);
+    if (v == f) return compare_with<std::int64_t>(frame, view, op, m);
     // v lies strictly between m and m + 1: n <= m is less, n > m is greater.
     switch (op) {
         case CompareOp::eq: return keep_none(frame);
-        case CompareOp::ne: return keep_present(frame, values);
+        case CompareOp::ne: return keep_present(frame, view.present);
         case CompareOp::lt:
-        case CompareOp::le:
-            return compare_with<std::int64_t>(frame, values, data, CompareOp::le, m);
+        case CompareOp::le: return compare_with<std::int64_t>(frame, view, CompareOp::le, m);
         case CompareOp::gt:
-        case CompareOp::ge:
-            return compare_with<std::int64_t>(frame, values, data, CompareOp::gt, m);
+        case CompareOp::ge: return compare_with<std::int64_t>(frame, view, CompareOp::gt, m);
     }
     return keep_none(frame);
 }
@@ -156,7 +119,8 @@ Frame compare_integers(const Frame& frame, const ColumnValues& values, CompareOp
 // Number membership: the given values, deduplicated and sorted.
 
 template <class T>
-Frame among(const Frame& frame, const ColumnValues& values, const T* data, std::vector<T> wanted) {
+Frame among(const Frame& frame, NumberView<T> view, std::vector<T> wanted) {
+    const T* data = view.values;
     std::sort(wanted.begin(), wanted.end());
     wanted.erase(
         std::unique(wanted.begin(), wanted.end(), [](T a, T b) { return !(a < b) && !(b < a); }),
@@ -164,14 +128,14 @@ Frame among(const Frame& frame, const ColumnValues& values, const T* data, std::
     if (wanted.empty()) return keep_none(frame);
     if (wanted.size() == 1) {
         T only = wanted.front();
-        return filter_rows(frame, values, [=](std::uint32_t p) { return data[p] == only; });
+        return filter_rows(frame, view.present, [=](std::size_t p) { return data[p] == only; });
     }
     T low = wanted.front();
     T high = wanted.back();
     if (wanted.size() <= 16) {
         const T* w = wanted.data();
         std::size_t count = wanted.size();
-        return filter_rows(frame, values, [=](std::uint32_t p) {
+        return filter_rows(frame, view.present, [=](std::size_t p) {
             T x = data[p];
             if (!(x >= low && x <= high)) return false;
             bool hit = false;
@@ -180,7 +144,7 @@ Frame among(const Frame& frame, const ColumnValues& values, const T* data, std::
             return hit;
         });
     }
-    return filter_rows(frame, values, [&](std::uint32_t p) {
+    return filter_rows(frame, view.present, [&](std::size_t p) {
         T x = data[p];
         if (!(x >= low && x <= high)) return false;
         auto it = std::lower_bound(wanted.begin(), wanted.end(), x);
@@ -254,71 +218,79 @@ std::string str_compare_message(std::string_view name) {
 Result<Frame> filter_compare(const Frame& frame, std::string_view name, CompareOp op,
                              double value) {
     TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));
-    const ColumnValues& values = *column->values;
-    switch (values.dtype()) {
-        case DType::str: return frame_error(str_compare_message(name));
-        case DType::f64:
-            return compare_with<double>(frame, values, values.floats().data(), op, value);
-        case DType::i64: return compare_integers(frame, values, op, value);
-    }
-    return internal_error("a column of no known dtype");
+    return visit(
+        *column->values,
+        Overloaded{
+            [&](IntView view) -> Result<Frame> { return compare_integers(frame, view, op, value); },
+            [&](FloatView view) -> Result<Frame> {
+                return compare_with<double>(frame, view, op, value);
+            },
+            [&](TextView) -> Result<Frame> { return frame_error(str_compare_message(name)); },
+        });
 }
 
 Result<Frame> filter_in_strings(const Frame& frame, std::string_view name,
                                 std::span<const std::string> strings) {
     TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));
-    const ColumnValues& values = *column->values;
-    if (values.dtype() != DType::str) {
-        return frame_error("column " + quoted(name) + " is " +
-                           std::string(dtype_name(values.dtype())) +
-                           ": where_is and where_in take a str column");
-    }
-    TextSet set(strings);
-    if (set.size() == 0) return keep_none(frame);
-    const std::uint64_t* offsets = values.offsets().data();
-    const char* bytes = values.bytes();
-    if (set.size() == 1) {
-        const std::string& only = set.only();
-        const char* wanted = only.data();
-        std::size_t length = only.size();
-        return filter_rows(frame, values, [=](std::uint32_t p) {
-            std::uint64_t start = offsets[p];
-            return offsets[p + 1] - start == length && same_bytes(bytes + start, wanted, length);
-        });
-    }
-    return filter_rows(frame, values, [&](std::uint32_t p) {
-        std::uint64_t start = offsets[p];
-        return set.contains(bytes + start, offsets[p + 1] - start);
-    });
+    return visit(*column->values,
+                 Overloaded{
+                     [&]<class T>(NumberView<T>) -> Result<Frame> {
+                         return frame_error("column " + quoted(name) + " is " +
+                                            std::string(dtype_name(column->dtype())) +
+                                            ": where_is and where_in take a str column");
+                     },
+                     [&](TextView view) -> Result<Frame> {
+                         TextSet set(strings);
+                         if (set.size() == 0) return keep_none(frame);
+                         const std::uint64_t* offsets = view.offsets;
+                         const char* bytes = view.bytes;
+                         if (set.size() == 1) {
+                             const std::string& only = set.only();
+                             const char* wanted = only.data();
+                             std::size_t length = only.size();
+                             return filter_rows(frame, view.present, [=](std::size_t p) {
+                                 std::uint64_t start = offsets[p];
+                                 return offsets[p + 1] - start == length &&
+                                        same_bytes(bytes + start, wanted, length);
+                             });
+                         }
+                         return filter_rows(frame, view.present, [&](std::size_t p) {
+                             std::uint64_t start = offsets[p];
+                             return set.contains(bytes + start, offsets[p + 1] - start);
+                         });
+                     },
+                 });
 }
 
 Result<Frame> filter_among_numbers(const Frame& frame, std::string_view name,
                                    std::span<const double> numbers) {
     TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));
-    const ColumnValues& values = *column->values;
-    switch (values.dtype()) {
-        case DType::str:
-            return frame_error("column " + quoted(name) + " is str: where_in takes its strings");
-        case DType::f64: {
-            std::vector<double> wanted;
-            wanted.reserve(numbers.size());
-            for (double v : numbers) {
-                if (!std::isnan(v)) wanted.push_back(v == 0.0 ? 0.0 : v);
-            }
-            return among<double>(frame, values, values.floats().data(), std::move(wanted));
-        }
-        case DType::i64: {
-            std::vector<std::int64_t> wanted;
-            wanted.reserve(numbers.size());
-            for (double v : numbers) {
-                // NaN fails both range tests.
-                if (!(v >= -two_to_63 && v < two_to_63) || std::floor(v) != v) continue;
-                wanted.push_back(static_cast<std::int64_t>(v));
-            }
-            return among<std::int64_t>(frame, values, values.ints().data(), std::move(wanted));
-        }
-    }
-    return internal_error("a column of no known dtype");
+    return visit(*column->values,
+                 Overloaded{
+                     [&](IntView view) -> Result<Frame> {
+                         std::vector<std::int64_t> wanted;
+                         wanted.reserve(numbers.size());
+                         for (double v : numbers) {
+                             // NaN fails both range tests.
+                             if (!(v >= -two_to_63 && v < two_to_63) || std::floor(v) != v)
+                                 continue;
+                             wanted.push_back(static_cast<std::int64_t>(v));
+                         }
+                         return among(frame, view, std::move(wanted));
+                     },
+                     [&](FloatView view) -> Result<Frame> {
+                         std::vector<double> wanted;
+                         wanted.reserve(numbers.size());
+                         for (double v : numbers) {
+                             if (!std::isnan(v)) wanted.push_back(v == 0.0 ? 0.0 : v);
+                         }
+                         return among(frame, view, std::move(wanted));
+                     },
+                     [&](TextView) -> Result<Frame> {
+                         return frame_error("column " + quoted(name) +
+                                            " is str: where_in takes its strings");
+                     },
+                 });
 }
 
 }  // namespace tarnwick

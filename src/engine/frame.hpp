@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "engine/column_values.hpp"
+#include "engine/column_view.hpp"
 #include "engine/error.hpp"
 #include "engine/shared.hpp"
 
@@ -53,19 +54,14 @@ class Frame {
     // Where row `row` is stored.
     std::size_t position(std::size_t row) const { return selection_ ? (*selection_)[row] : row; }
 
-    // Calls f(row, position) for every row in row order; the selection test is
-    // made once, outside the loop.
+    // The rows the frame shows, for for_each_row.
+    Rows rows() const { return {selection_ ? selection_->data() : nullptr, height_}; }
+
+    // Calls f(row, position) for every row in row order.
     template <class F>
     void for_each_position(F&& f) const {
-        std::size_t rows = height_;
-        if (const RowSelection* selection = selection_.get()) {
-            const std::uint32_t* p = selection->data();
-            for (std::size_t r = 0; r < rows; ++r)
-                f(r, std::size_t{p[r]});
-        } else {
-            for (std::size_t r = 0; r < rows; ++r)
-                f(r, r);
-        }
+        for_each_row(rows(), nullptr,
+                     [&](std::size_t row, std::size_t position, bool) { f(row, position); });
     }
 
   private:

@@ -10,10 +10,19 @@
 #include <vector>
 
 #include "engine/column_values.hpp"
+#include "engine/column_view.hpp"
 #include "engine/frame.hpp"
 #include "engine/key_text.hpp"
 
 namespace tarnwick {
+
+// The 64 bits a number key is copied as.
+inline std::uint64_t key_word(std::int64_t value) {
+    return static_cast<std::uint64_t>(value);
+}
+inline std::uint64_t key_word(double value) {
+    return std::bit_cast<std::uint64_t>(value);
+}
 
 // One key column: the copies, and the comparison of stored rows with them.
 class KeyCopies {
@@ -23,33 +32,22 @@ class KeyCopies {
         // of every one of them can be read in one load (see KeyText).
         bytes_.resize(8, '\0');
         offsets_.push_back(8);
-        bool masked = source.has_missing();
-        switch (source.dtype()) {
-            case DType::i64: bind<DType::i64>(masked); break;
-            case DType::f64: bind<DType::f64>(masked); break;
-            case DType::str: bind<DType::str>(masked); break;
-        }
+        visit(source, [&]<class View>(View view) { bind<View>(view.present != nullptr); });
     }
 
     // Copies the entry stored at `position` as the key of the next group.
     void append(std::size_t position) {
         if (source_->has_missing()) present_.push_back(source_->is_present(position) ? 1 : 0);
-        switch (source_->dtype()) {
-            case DType::i64:
-                words_.push_back(static_cast<std::uint64_t>(source_->ints()[position]));
-                return;
-            case DType::f64:
-                words_.push_back(std::bit_cast<std::uint64_t>(source_->floats()[position]));
-                return;
-            case DType::str: {
-                std::string_view text = source_->string(position);
-                bytes_.append(text.data(), text.size());
-                offsets_.push_back(bytes_.size());
-                lasts_.push_back(
-                    KeyText(source_->offsets().data(), source_->bytes()).last_word(position));
-                return;
-            }
-        }
+        visit(*source_,
+              Overloaded{
+                  [&]<class T>(NumberView<T> view) { words_.push_back(key_word(view[position])); },
+                  [&](TextView view) {
+                      std::string_view text = view[position];
+                      bytes_.append(text.data(), text.size());
+                      offsets_.push_back(bytes_.size());
+                      lasts_.push_back(KeyText(view.offsets, view.bytes).last_word(position));
+                  },
+              });
     }
 
     // Key equality of the entry stored at `position` and the key of `group`.
@@ -66,32 +64,36 @@ class KeyCopies {
     }
 
   private:
-    // Missing equals missing only; integers are equal; floats are equal as
-    // numbers (0.0 meets -0.0) or are NaNs of one bit pattern; texts have the
-    // same bytes.
-    template <DType kind, bool masked>
+    // Integers are equal; floats are equal as numbers (0.0 meets -0.0) or are
+    // NaNs of one bit pattern; texts have the same bytes.
+    bool same_value(IntView view, std::size_t position, std::size_t group) const {
+        return key_word(view[position]) == words_[group];
+    }
+    bool same_value(FloatView view, std::size_t position, std::size_t group) const {
+        double value = view[position];
+        return value == std::bit_cast<double>(words_[group]) || key_word(value) == words_[group];
+    }
+    bool same_value(TextView view, std::size_t position, std::size_t group) const {
+        return KeyText(view.offsets, view.bytes)
+            .equal(position, KeyText(offsets_.data(), bytes_.data()), group);
+    }
+
+    // Missing equals missing only.
+    template <class View, bool masked>
     bool equal_entry(std::size_t position, std::size_t group) const {
+        View view = view_as<View>(*source_);
         if constexpr (masked) {
-            std::uint8_t present = source_->presence()[position];
+            std::uint8_t present = view.present[position];
             if (present != present_[group]) return false;
             if (present == 0) return true;
         }
-        if constexpr (kind == DType::i64) {
-            return static_cast<std::uint64_t>(source_->ints()[position]) == words_[group];
-        } else if constexpr (kind == DType::f64) {
-            double value = source_->floats()[position];
-            return value == std::bit_cast<double>(words_[group]) ||
-                   std::bit_cast<std::uint64_t>(value) == words_[group];
-        } else {
-            KeyText source(source_->offsets().data(), source_->bytes());
-            return source.equal(position, KeyText(offsets_.data(), bytes_.data()), group);
-        }
+        return same_value(view, position, group);
     }
 
-    template <DType kind, bool masked>
+    template <class View, bool masked>
     void confirm_entries(const std::uint32_t* positions, const std::uint32_t* candidates,
                          std::uint8_t* same, std::size_t count) const {
-        if constexpr (kind == DType::str && !masked) {
+        if constexpr (std::is_same_v<View, TextView> && !masked) {
             // The common case, with the buffers read once: a store to `same`
             // may alias anything, and would have them reloaded on every row.
             // A text shorter than a word is all in its last word, which each
@@ -113,18 +115,18 @@ class KeyCopies {
             return;
         }
         for (std::size_t i = 0; i < count; ++i) {
-            if (candidates[i] != 0 && !equal_entry<kind, masked>(positions[i], candidates[i] - 1)) {
+            if (candidates[i] != 0 && !equal_entry<View, masked>(positions[i], candidates[i] - 1)) {
                 same[i] = 0;
             }
         }
     }
 
-    template <DType kind>
+    template <class View>
     void bind(bool masked) {
         equal_ =
-            masked ? &KeyCopies::equal_entry<kind, true> : &KeyCopies::equal_entry<kind, false>;
-        confirm_ = masked ? &KeyCopies::confirm_entries<kind, true>
-                          : &KeyCopies::confirm_entries<kind, false>;
+            masked ? &KeyCopies::equal_entry<View, true> : &KeyCopies::equal_entry<View, false>;
+        confirm_ = masked ? &KeyCopies::confirm_entries<View, true>
+                          : &KeyCopies::confirm_entries<View, false>;
     }
 
     const ColumnValues* source_;
@@ -132,7 +134,7 @@ class KeyCopies {
     void (KeyCopies::*confirm_)(const std::uint32_t*, const std::uint32_t*, std::uint8_t*,
                                 std::size_t) const = nullptr;
     PodVector<std::uint8_t> present_;   // only for a source with missing entries
-    PodVector<std::uint64_t> words_;    // i64 and f64: the 64 bits of each key
+    PodVector<std::uint64_t> words_;    // numbers: the 64 bits of each key
     PodVector<std::uint64_t> offsets_;  // str
     PodVector<char> bytes_;             // str
     PodVector<std::uint64_t> lasts_;    // str: each copy's last_word

@@ -19,54 +19,31 @@ namespace {
 // rows, which do not depend on each other, are computed side by side.
 constexpr std::size_t block_rows = 256;
 
-template <bool masked, class HashValue>
-void hash_entries(const KeyHasher& hasher, const std::uint8_t* present,
-                  const std::uint32_t* positions, std::uint64_t* hashes, std::size_t count,
-                  HashValue hash_value) {
-    for (std::size_t i = 0; i < count; ++i) {
-        std::uint32_t p = positions[i];
-        if (masked && !present[p]) {
-            hashes[i] = hasher.missing(hashes[i]);
-        } else {
-            hashes[i] = hash_value(hashes[i], p);
-        }
-    }
+std::uint64_t hash_entry(const KeyHasher& hasher, std::uint64_t hash, IntView view,
+                         std::size_t position) {
+    return hasher.i64(hash, view[position]);
 }
 
-template <class HashValue>
-void hash_column(const KeyHasher& hasher, const ColumnValues& column,
-                 const std::uint32_t* positions, std::uint64_t* hashes, std::size_t count,
-                 HashValue hash_value) {
-    if (const std::uint8_t* present = column.presence()) {
-        hash_entries<true>(hasher, present, positions, hashes, count, hash_value);
-    } else {
-        hash_entries<false>(hasher, nullptr, positions, hashes, count, hash_value);
-    }
+std::uint64_t hash_entry(const KeyHasher& hasher, std::uint64_t hash, FloatView view,
+                         std::size_t position) {
+    return hasher.f64(hash, view[position]);
 }
 
+std::uint64_t hash_entry(const KeyHasher& hasher, std::uint64_t hash, TextView view,
+                         std::size_t position) {
+    return KeyText(view.offsets, view.bytes).hash(hasher, hash, position);
+}
+
+// Folds the entries of one key column at `positions` into the rows' hashes.
 void hash_block(const KeyHasher& hasher, const ColumnValues& column, const std::uint32_t* positions,
                 std::uint64_t* hashes, std::size_t count) {
-    switch (column.dtype()) {
-        case DType::i64: {
-            const std::int64_t* values = column.ints().data();
-            return hash_column(hasher, column, positions, hashes, count,
-                               [&hasher, values](std::uint64_t h, std::uint32_t p) {
-                                   return hasher.i64(h, values[p]);
-                               });
-        }
-        case DType::f64: {
-            const double* values = column.floats().data();
-            return hash_column(hasher, column, positions, hashes, count,
-                               [&hasher, values](std::uint64_t h, std::uint32_t p) {
-                                   return hasher.f64(h, values[p]);
-                               });
-        }
-        case DType::str:
-            return hash_column(
-                hasher, column, positions, hashes, count,
-                [&hasher, text = KeyText(column.offsets().data(), column.bytes())](
-                    std::uint64_t h, std::uint32_t p) { return text.hash(hasher, h, p); });
-    }
+    visit(column, [&](auto view) {
+        for_each_row(Rows{positions, count}, view.present,
+                     [&](std::size_t i, std::size_t position, bool present) {
+                         hashes[i] = present ? hash_entry(hasher, hashes[i], view, position)
+                                             : hasher.missing(hashes[i]);
+                     });
+    });
 }
 
 // Open addressing with linear probing, keyed by the 64-bit hash. Each slot

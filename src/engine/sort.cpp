@@ -104,8 +104,10 @@ struct Tail {
 };
 
 // Fills keys/positions with the sortable rows, and the tail with the rest.
+// key_at(position) is the order-preserving key of a present entry, or nothing
+// for a NaN.
 template <class Key>
-void collect(const Frame& frame, const ColumnValues& values, Key&& key_at, bool descending,
+void collect(const Frame& frame, const std::uint8_t* present, Key&& key_at, bool descending,
              PodVector<std::uint64_t>& keys, PodVector<std::uint32_t>& positions, Tail& tail) {
     std::size_t rows = frame.height();
     keys.resize_for_overwrite(rows);
@@ -114,10 +116,9 @@ void collect(const Frame& frame, const ColumnValues& values, Key&& key_at, bool 
     std::uint64_t* k = keys.data();
     std::uint32_t* p = positions.data();
     std::size_t count = 0;
-    const std::uint8_t* present = values.presence();
-    frame.for_each_position([&](std::size_t, std::size_t position) {
+    for_each_row(frame.rows(), present, [&](std::size_t, std::size_t position, bool here) {
         auto at = static_cast<std::uint32_t>(position);
-        if (present != nullptr && present[position] == 0) {
+        if (!here) {
             tail.missing.push_back(at);
             return;
         }
@@ -137,17 +138,15 @@ void collect(const Frame& frame, const ColumnValues& values, Key&& key_at, bool 
 // After sorting by prefix keys, runs of equal prefixes are put in order by
 // their whole texts. Texts of a run agree in their first eight bytes (a
 // shorter text padded with zero bytes), so only what follows is compared.
-void order_equal_prefixes(const ColumnValues& values, const PodVector<std::uint64_t>& keys,
+void order_equal_prefixes(TextView view, const PodVector<std::uint64_t>& keys,
                           PodVector<std::uint32_t>& positions, bool descending) {
     std::size_t n = keys.size();
     const std::uint64_t* k = keys.data();
     std::uint32_t* p = positions.data();
-    const std::uint64_t* offsets = values.offsets().data();
-    const char* bytes = values.bytes();
-    auto length = [&](std::uint32_t at) { return offsets[at + 1] - offsets[at]; };
+    auto length = [&](std::uint32_t at) { return view.length(at); };
     auto rest = [&](std::uint32_t at) -> std::string_view {
-        std::uint64_t size = length(at);
-        return size <= 8 ? std::string_view() : std::string_view(bytes + offsets[at] + 8, size - 8);
+        std::string_view text = view[at];
+        return text.size() <= 8 ? std::string_view() : text.substr(8);
     };
     std::size_t start = 0;
     while (start < n) {
@@ -190,43 +189,31 @@ RowSelection sorted_positions(const Frame& frame, const ColumnValues& values, bo
     PodVector<std::uint64_t> keys;
     PodVector<std::uint32_t> positions;
     Tail tail;
-    switch (values.dtype()) {
-        case DType::i64: {
-            const std::int64_t* data = values.ints().data();
-            collect(
-                frame, values,
-                [=](std::size_t p) -> std::optional<std::uint64_t> { return key_of(data[p]); },
-                descending, keys, positions, tail);
-            radix_sort(keys, positions);
-            break;
-        }
-        case DType::f64: {
-            const double* data = values.floats().data();
-            collect(
-                frame, values,
-                [=](std::size_t p) -> std::optional<std::uint64_t> {
-                    double x = data[p];
-                    if (x != x) return std::nullopt;
-                    return key_of(x);
-                },
-                descending, keys, positions, tail);
-            radix_sort(keys, positions);
-            break;
-        }
-        case DType::str: {
-            const std::uint64_t* offsets = values.offsets().data();
-            const char* bytes = values.bytes();
-            collect(
-                frame, values,
-                [=](std::size_t p) -> std::optional<std::uint64_t> {
-                    return prefix_key(bytes + offsets[p], offsets[p + 1] - offsets[p]);
-                },
-                descending, keys, positions, tail);
-            radix_sort(keys, positions);
-            order_equal_prefixes(values, keys, positions, descending);
-            break;
-        }
-    }
+    auto sort_by_keys = [&](const std::uint8_t* present, auto key_at) {
+        collect(frame, present, key_at, descending, keys, positions, tail);
+        radix_sort(keys, positions);
+    };
+    visit(values,
+          Overloaded{
+              [&](IntView view) {
+                  sort_by_keys(view.present, [=](std::size_t p) -> std::optional<std::uint64_t> {
+                      return key_of(view[p]);
+                  });
+              },
+              [&](FloatView view) {
+                  sort_by_keys(view.present, [=](std::size_t p) -> std::optional<std::uint64_t> {
+                      double x = view[p];
+                      if (x != x) return std::nullopt;
+                      return key_of(x);
+                  });
+              },
+              [&](TextView view) {
+                  sort_by_keys(view.present, [=](std::size_t p) -> std::optional<std::uint64_t> {
+                      return prefix_key(view.bytes + view.offsets[p], view.length(p));
+                  });
+                  order_equal_prefixes(view, keys, positions, descending);
+              },
+          });
     if (!tail.nan.empty() || !tail.missing.empty()) {
         std::size_t sorted = positions.size();
         positions.reserve(sorted + tail.nan.size() + tail.missing.size());
