@@ -120,8 +120,8 @@ std::optional<ColumnValues> import_stream(PyObject* object, DType kind, const ch
         raise_stream_error(stream.get(), code, "schema");
         return fail(parameter);
     }
-    if (auto failure = arrow::ColumnImport::check_type(*schema.get(), kind)) {
-        raise_import_failure(*failure, parameter);
+    if (auto checked = arrow::ColumnImport::check_type(*schema.get(), kind); !checked) {
+        raise_import_failure(checked.error(), parameter);
         return std::nullopt;
     }
     arrow::ColumnImport column(*schema.get(), kind);
@@ -132,8 +132,8 @@ std::optional<ColumnValues> import_stream(PyObject* object, DType kind, const ch
             return fail(parameter);
         }
         if (!array.live()) break;
-        if (auto failure = column.append(*array.get())) {
-            raise_import_failure(*failure, parameter);
+        if (auto appended = column.append(*array.get()); !appended) {
+            raise_import_failure(appended.error(), parameter);
             return std::nullopt;
         }
     }
@@ -153,13 +153,13 @@ std::optional<ColumnValues> import_array(PyObject* object, DType kind, const cha
         !take_from_capsule(PyTuple_GetItem(pair.get(), 1), array_capsule, array)) {
         return fail(parameter);
     }
-    if (auto failure = arrow::ColumnImport::check_type(*schema.get(), kind)) {
-        raise_import_failure(*failure, parameter);
+    if (auto checked = arrow::ColumnImport::check_type(*schema.get(), kind); !checked) {
+        raise_import_failure(checked.error(), parameter);
         return std::nullopt;
     }
     arrow::ColumnImport column(*schema.get(), kind);
-    if (auto failure = column.append(*array.get())) {
-        raise_import_failure(*failure, parameter);
+    if (auto appended = column.append(*array.get()); !appended) {
+        raise_import_failure(appended.error(), parameter);
         return std::nullopt;
     }
     return column.finish();

@@ -9,6 +9,8 @@
 #include <string_view>
 
 #include "api/column_import.hpp"
+#include "base/number_types.hpp"
+#include "engine/column_view.hpp"
 
 namespace tarnwick::api {
 
@@ -48,14 +50,31 @@ class Buffer {
     ~Buffer() {
         if (held_) PyBuffer_Release(&view_);
     }
-    // The one-character native format of a flat, contiguous view, else 0.
-    char plain_format() const {
+    // The number type of a flat, contiguous view whose one-character native
+    // format the fast path takes: native integers, float32 and float64.
+    std::optional<NumberType> number_type() const {
         if (!held_ || view_.ndim != 1 || view_.suboffsets != nullptr || view_.format == nullptr)
-            return 0;
-        if (view_.strides != nullptr && view_.strides[0] != view_.itemsize) return 0;
+            return std::nullopt;
+        if (view_.strides != nullptr && view_.strides[0] != view_.itemsize) return std::nullopt;
         std::string_view format = view_.format;
         if (format.starts_with('@')) format.remove_prefix(1);
-        return format.size() == 1 ? format[0] : 0;
+        if (format.size() != 1) return std::nullopt;
+        char code = format[0];
+        Py_ssize_t size = view_.itemsize;
+        bool is_signed = std::string_view("bhilqn").find(code) != std::string_view::npos;
+        bool is_unsigned = std::string_view("BHILQN").find(code) != std::string_view::npos;
+        if (is_signed || is_unsigned) {
+            switch (size) {
+                case 1: return is_signed ? NumberType::i8 : NumberType::u8;
+                case 2: return is_signed ? NumberType::i16 : NumberType::u16;
+                case 4: return is_signed ? NumberType::i32 : NumberType::u32;
+                case 8: return is_signed ? NumberType::i64 : NumberType::u64;
+                default: return std::nullopt;
+            }
+        }
+        if (code == 'd' && size == 8) return NumberType::f64;
+        if (code == 'f' && size == 4) return NumberType::f32;
+        return std::nullopt;
     }
     const Py_buffer& view() const { return view_; }
 
@@ -64,77 +83,52 @@ class Buffer {
     bool held_ = false;
 };
 
-template <class S, class T>
-void convert(const void* from, std::size_t count, T* to) {
-    if (count == 0) return;
-    if constexpr (std::is_same_v<S, T>) {
-        std::memcpy(to, from, count * sizeof(T));
-    } else {
-        const S* source = static_cast<const S*>(from);
-        for (std::size_t i = 0; i < count; ++i)
-            to[i] = static_cast<T>(source[i]);
-    }
-}
-
-// Element i of the view as T, by the view's format; false for a format or a
-// value the fast path does not take.
+// The view's numbers as T, or false where the element way must decide: a
+// float into i64 (which it refuses), a uint64 beyond the i64 range (which it
+// refuses with OverflowError).
 template <class T>
-bool copy_numbers(const Py_buffer& view, char format, PodVector<T>& out) {
-    std::size_t count = static_cast<std::size_t>(view.len / view.itemsize);
-    out.resize_for_overwrite(count);
-    bool is_signed = std::string_view("bhilqn").find(format) != std::string_view::npos;
-    bool is_unsigned = std::string_view("BHILQN").find(format) != std::string_view::npos;
-    if (is_signed || is_unsigned) {
-        switch (view.itemsize * (is_signed ? 1 : -1)) {
-            case 1: convert<std::int8_t>(view.buf, count, out.data()); return true;
-            case 2: convert<std::int16_t>(view.buf, count, out.data()); return true;
-            case 4: convert<std::int32_t>(view.buf, count, out.data()); return true;
-            case 8: convert<std::int64_t>(view.buf, count, out.data()); return true;
-            case -1: convert<std::uint8_t>(view.buf, count, out.data()); return true;
-            case -2: convert<std::uint16_t>(view.buf, count, out.data()); return true;
-            case -4: convert<std::uint32_t>(view.buf, count, out.data()); return true;
-            case -8: {
-                const auto* source = static_cast<const std::uint64_t*>(view.buf);
-                if constexpr (std::is_same_v<T, std::int64_t>) {
-                    // Beyond the i64 range the element way raises OverflowError.
-                    constexpr auto limit = std::uint64_t(std::numeric_limits<std::int64_t>::max());
-                    for (std::size_t i = 0; i < count; ++i)
-                        if (source[i] > limit) return false;
-                }
-                convert<std::uint64_t>(view.buf, count, out.data());
-                return true;
+bool copy_numbers(const Py_buffer& view, NumberType type, PodVector<T>& out) {
+    return visit_number_type(type, [&]<class S>(std::type_identity<S>) {
+        if constexpr (std::is_same_v<T, std::int64_t> && !is_integer_type<S>) {
+            return false;
+        } else {
+            std::size_t count = static_cast<std::size_t>(view.len / view.itemsize);
+            const auto* source = static_cast<const S*>(view.buf);
+            if constexpr (std::is_same_v<T, std::int64_t> && std::is_same_v<S, std::uint64_t>) {
+                constexpr auto limit = std::uint64_t(std::numeric_limits<std::int64_t>::max());
+                for (std::size_t i = 0; i < count; ++i)
+                    if (source[i] > limit) return false;
             }
-            default: return false;
-        }
-    }
-    if constexpr (std::is_same_v<T, double>) {
-        if (format == 'd' && view.itemsize == 8) {
-            convert<double>(view.buf, count, out.data());
+            out.resize_for_overwrite(count);
+            if constexpr (std::is_same_v<S, T>) {
+                if (count != 0) std::memcpy(out.data(), source, count * sizeof(T));
+            } else {
+                for (std::size_t i = 0; i < count; ++i)
+                    out[i] = number_as<T>(source[i]);
+            }
             return true;
         }
-        if (format == 'f' && view.itemsize == 4) {
-            convert<float>(view.buf, count, out.data());
-            return true;
-        }
-    }
-    return false;
+    });
 }
 
 }  // namespace
 
 std::optional<ColumnValues> buffer_column(PyObject* object, DType kind) {
-    if (!has_plain_iteration(object)) return std::nullopt;
-    Buffer buffer(object);
-    char format = buffer.plain_format();
-    if (format == 0) return std::nullopt;
-    if (kind == DType::i64) {
-        PodVector<std::int64_t> values;
-        if (!copy_numbers(buffer.view(), format, values)) return std::nullopt;
-        return ColumnValues::of_i64(std::move(values));
-    }
-    PodVector<double> values;
-    if (!copy_numbers(buffer.view(), format, values)) return std::nullopt;
-    return ColumnValues::of_f64(std::move(values));
+    return visit_kind(
+        kind, Overloaded{
+                  [](std::type_identity<TextView>) -> std::optional<ColumnValues> {
+                      return std::nullopt;
+                  },
+                  [&]<class T>(std::type_identity<NumberView<T>>) -> std::optional<ColumnValues> {
+                      if (!has_plain_iteration(object)) return std::nullopt;
+                      Buffer buffer(object);
+                      std::optional<NumberType> type = buffer.number_type();
+                      if (!type) return std::nullopt;
+                      PodVector<T> values;
+                      if (!copy_numbers(buffer.view(), *type, values)) return std::nullopt;
+                      return ColumnValues::of_numbers(std::move(values));
+                  },
+              });
 }
 
 }  // namespace tarnwick::api

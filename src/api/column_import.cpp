@@ -19,10 +19,8 @@ std::optional<ColumnValues> to_values(PyObject* object, const char* parameter, D
             return std::nullopt;
         }
         if (exporter == 1) return arrow_column(object, kind, parameter);
-        if (kind != DType::str) {
-            std::optional<ColumnValues> copied = buffer_column(object, kind);
-            if (copied) return copied;
-        }
+        std::optional<ColumnValues> copied = buffer_column(object, kind);
+        if (copied) return copied;
     }
     return sequence(object, parameter);
 }

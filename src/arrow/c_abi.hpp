@@ -1,50 +1,66 @@
-// The three structs of the Arrow C data and C stream interfaces, laid out as
-// that ABI defines them, with the flag bits we read or set. Producers and
-// consumers in other libraries see exactly these layouts.
+// The three structs of the Arrow C data and C stream interfaces, as the
+// interface's document prescribes them, under its include guards: a unit that
+// also includes another library's copy of these definitions gets one of them.
+// Producers and consumers in other libraries see exactly these layouts.
 #pragma once
 
-#include <cstdint>
+#include <stdint.h>
 
 extern "C" {
+
+#ifndef ARROW_C_DATA_INTERFACE
+#define ARROW_C_DATA_INTERFACE
+
+#define ARROW_FLAG_DICTIONARY_ORDERED 1
+#define ARROW_FLAG_NULLABLE 2
+#define ARROW_FLAG_MAP_KEYS_SORTED 4
 
 struct ArrowSchema {
     const char* format;
     const char* name;
     const char* metadata;
-    std::int64_t flags;
-    std::int64_t n_children;
-    ArrowSchema** children;
-    ArrowSchema* dictionary;
-    void (*release)(ArrowSchema*);
+    int64_t flags;
+    int64_t n_children;
+    struct ArrowSchema** children;
+    struct ArrowSchema* dictionary;
+
+    void (*release)(struct ArrowSchema*);
     void* private_data;
 };
 
 struct ArrowArray {
-    std::int64_t length;
-    std::int64_t null_count;
-    std::int64_t offset;
-    std::int64_t n_buffers;
-    std::int64_t n_children;
+    int64_t length;
+    int64_t null_count;
+    int64_t offset;
+    int64_t n_buffers;
+    int64_t n_children;
     const void** buffers;
-    ArrowArray** children;
-    ArrowArray* dictionary;
-    void (*release)(ArrowArray*);
+    struct ArrowArray** children;
+    struct ArrowArray* dictionary;
+
+    void (*release)(struct ArrowArray*);
     void* private_data;
 };
 
+#endif  // ARROW_C_DATA_INTERFACE
+
+#ifndef ARROW_C_STREAM_INTERFACE
+#define ARROW_C_STREAM_INTERFACE
+
 struct ArrowArrayStream {
-    int (*get_schema)(ArrowArrayStream*, ArrowSchema* out);
-    int (*get_next)(ArrowArrayStream*, ArrowArray* out);
-    const char* (*get_last_error)(ArrowArrayStream*);
-    void (*release)(ArrowArrayStream*);
+    int (*get_schema)(struct ArrowArrayStream*, struct ArrowSchema* out);
+    int (*get_next)(struct ArrowArrayStream*, struct ArrowArray* out);
+    const char* (*get_last_error)(struct ArrowArrayStream*);
+
+    void (*release)(struct ArrowArrayStream*);
+
     void* private_data;
 };
+
+#endif  // ARROW_C_STREAM_INTERFACE
 }
 
 namespace tarnwick::arrow {
-
-constexpr std::int64_t flag_dictionary_ordered = 1;
-constexpr std::int64_t flag_nullable = 2;
 
 // A struct whose release is null has been released or moved from.
 template <class T>

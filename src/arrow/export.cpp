@@ -10,6 +10,7 @@
 #include <new>
 
 #include "base/quoted.hpp"
+#include "engine/column_view.hpp"
 
 namespace tarnwick::arrow {
 
@@ -23,21 +24,43 @@ const void* or_zero(const void* pointer) {
     return pointer == nullptr ? zero_block : pointer;
 }
 
+// The children of a struct schema or array, filled one by one. Whatever is
+// filled and not moved out by a consumer is released with them: by the
+// parent's release, or, when filling fails midway, with the parent's data.
+template <class T>
+struct Children {
+    std::vector<T> structs;
+    std::vector<T*> pointers;
+
+    explicit Children(std::size_t count) : structs(count), pointers(count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            structs[i].release = nullptr;
+            pointers[i] = &structs[i];
+        }
+    }
+    Children(const Children&) = delete;
+    Children& operator=(const Children&) = delete;
+    ~Children() {
+        for (T& child : structs)
+            release_if_live(child);
+    }
+    std::int64_t count() const { return static_cast<std::int64_t>(structs.size()); }
+    T** list() { return structs.empty() ? nullptr : pointers.data(); }
+};
+
 // -- schema ----------------------------------------------------------------------
 
 struct SchemaData {
+    SchemaData(std::string format_text, std::string name_text, std::size_t width)
+        : format(std::move(format_text)), name(std::move(name_text)), children(width) {}
+
     std::string format;
     std::string name;
-    std::vector<ArrowSchema> children;
-    std::vector<ArrowSchema*> child_pointers;
+    Children<ArrowSchema> children;
 };
 
 void release_schema(ArrowSchema* schema) {
-    auto* data = static_cast<SchemaData*>(schema->private_data);
-    // A consumer may have moved a child out, leaving its release null.
-    for (ArrowSchema& child : data->children)
-        release_if_live(child);
-    delete data;
+    delete static_cast<SchemaData*>(schema->private_data);
     schema->release = nullptr;
 }
 
@@ -46,8 +69,8 @@ void fill_schema(ArrowSchema* out, std::unique_ptr<SchemaData> data, std::int64_
     out->name = data->name.c_str();
     out->metadata = nullptr;
     out->flags = flags;
-    out->n_children = static_cast<std::int64_t>(data->children.size());
-    out->children = data->child_pointers.empty() ? nullptr : data->child_pointers.data();
+    out->n_children = data->children.count();
+    out->children = data->children.list();
     out->dictionary = nullptr;
     out->release = release_schema;
     out->private_data = data.release();
@@ -61,16 +84,14 @@ void release_column_array(ArrowArray* array) {
 }
 
 struct BatchArrayData {
-    std::vector<ArrowArray> children;
-    std::vector<ArrowArray*> child_pointers;
+    explicit BatchArrayData(std::size_t width) : children(width) {}
+
+    Children<ArrowArray> children;
     const void* buffers[1] = {nullptr};
 };
 
 void release_batch_array(ArrowArray* array) {
-    auto* data = static_cast<BatchArrayData*>(array->private_data);
-    for (ArrowArray& child : data->children)
-        release_if_live(child);
-    delete data;
+    delete static_cast<BatchArrayData*>(array->private_data);
     array->release = nullptr;
 }
 
@@ -94,7 +115,7 @@ std::int64_t pack_validity(const std::uint8_t* present, std::size_t size, At at,
 }
 
 template <class T>
-PodVector<T> gather(std::span<const T> source, std::span<const std::uint32_t> positions) {
+PodVector<T> gather(const T* source, std::span<const std::uint32_t> positions) {
     PodVector<T> result(positions.size());
     T* out = result.data();
     for (std::size_t i = 0; i < positions.size(); ++i)
@@ -104,76 +125,102 @@ PodVector<T> gather(std::span<const T> source, std::span<const std::uint32_t> po
 
 constexpr std::size_t max_small_bytes = std::numeric_limits<std::int32_t>::max();
 
+// The format of a column of each kind.
+const char* format_of(IntView) {
+    return "l";
+}
+const char* format_of(FloatView) {
+    return "g";
+}
+
 // The buffers of a stored column shown in storage order.
 std::shared_ptr<ColumnBuffers> plain_buffers(const Shared<ColumnValues>& values) {
     auto out = std::make_shared<ColumnBuffers>();
-    out->dtype = values->dtype();
     out->length = static_cast<std::int64_t>(values->size());
     out->shared = values;
     if (const std::uint8_t* present = values->presence()) {
         out->null_count =
             pack_validity(present, values->size(), [](std::size_t i) { return i; }, out->validity);
     }
-    if (out->dtype == DType::str) {
-        out->large = values->byte_size() > max_small_bytes;
-        if (!out->large) {
-            std::span<const std::uint64_t> wide = values->offsets();
-            out->offsets32.resize_for_overwrite(wide.size());
-            for (std::size_t i = 0; i < wide.size(); ++i)
-                out->offsets32[i] = static_cast<std::int32_t>(wide[i]);
-        }
-    }
-    out->settle();
+    visit(*values, Overloaded{
+                       [&](auto view) {
+                           out->format = format_of(view);
+                           out->buffers[1] = or_zero(view.values);
+                       },
+                       [&](TextView view) {
+                           out->n_buffers = 3;
+                           out->buffers[2] = or_zero(view.bytes);
+                           if (values->byte_size() > max_small_bytes) {
+                               // The stored 64-bit offsets serve as they are.
+                               out->format = "U";
+                               out->buffers[1] = or_zero(view.offsets);
+                               return;
+                           }
+                           out->format = "u";
+                           std::size_t count = values->size() + 1;
+                           out->offsets32.resize_for_overwrite(count);
+                           for (std::size_t i = 0; i < count; ++i)
+                               out->offsets32[i] = static_cast<std::int32_t>(view.offsets[i]);
+                           out->buffers[1] = or_zero(out->offsets32.data());
+                       },
+                   });
+    out->buffers[0] = out->null_count == 0 ? nullptr : out->validity.data();
     return out;
+}
+
+template <class O>
+void gather_texts(TextView view, std::span<const std::uint32_t> positions, PodVector<O>& offsets,
+                  PodVector<char>& bytes) {
+    offsets.resize_for_overwrite(positions.size() + 1);
+    char* to = bytes.data();
+    std::size_t at = 0;
+    for (std::size_t i = 0; i < positions.size(); ++i) {
+        offsets[i] = static_cast<O>(at);
+        std::string_view text = view[positions[i]];
+        if (!text.empty()) std::memcpy(to + at, text.data(), text.size());
+        at += text.size();
+    }
+    offsets[positions.size()] = static_cast<O>(at);
 }
 
 // The buffers of a stored column shown through a selection, gathered.
 std::shared_ptr<ColumnBuffers> selected_buffers(const ColumnValues& values,
                                                 std::span<const std::uint32_t> positions) {
     auto out = std::make_shared<ColumnBuffers>();
-    out->dtype = values.dtype();
     out->length = static_cast<std::int64_t>(positions.size());
     if (const std::uint8_t* present = values.presence()) {
         out->null_count = pack_validity(
             present, positions.size(), [&](std::size_t i) { return positions[i]; }, out->validity);
     }
-    switch (values.dtype()) {
-        case DType::i64: out->ints = gather(values.ints(), positions); break;
-        case DType::f64: out->floats = gather(values.floats(), positions); break;
-        case DType::str: {
-            const std::uint64_t* offsets = values.offsets().data();
-            std::size_t total = 0;
-            for (std::uint32_t p : positions)
-                total += offsets[p + 1] - offsets[p];
-            out->large = total > max_small_bytes;
-            out->bytes.resize_for_overwrite(total);
-            if (out->large) {
-                out->offsets64.resize_for_overwrite(positions.size() + 1);
-            } else {
-                out->offsets32.resize_for_overwrite(positions.size() + 1);
-            }
-            char* bytes = out->bytes.data();
-            std::size_t at = 0;
-            for (std::size_t i = 0; i < positions.size(); ++i) {
-                if (out->large) {
-                    out->offsets64[i] = static_cast<std::int64_t>(at);
-                } else {
-                    out->offsets32[i] = static_cast<std::int32_t>(at);
-                }
-                std::size_t from = offsets[positions[i]];
-                std::size_t size = offsets[positions[i] + 1] - from;
-                if (size != 0) std::memcpy(bytes + at, values.bytes() + from, size);
-                at += size;
-            }
-            if (out->large) {
-                out->offsets64[positions.size()] = static_cast<std::int64_t>(at);
-            } else {
-                out->offsets32[positions.size()] = static_cast<std::int32_t>(at);
-            }
-            break;
-        }
-    }
-    out->settle();
+    visit(values, Overloaded{
+                      [&](IntView view) {
+                          out->ints = gather(view.values, positions);
+                          out->buffers[1] = or_zero(out->ints.data());
+                      },
+                      [&](FloatView view) {
+                          out->format = "g";
+                          out->floats = gather(view.values, positions);
+                          out->buffers[1] = or_zero(out->floats.data());
+                      },
+                      [&](TextView view) {
+                          std::size_t total = 0;
+                          for (std::uint32_t p : positions)
+                              total += view.length(p);
+                          out->n_buffers = 3;
+                          out->bytes.resize_for_overwrite(total);
+                          out->buffers[2] = or_zero(out->bytes.data());
+                          if (total > max_small_bytes) {
+                              out->format = "U";
+                              gather_texts(view, positions, out->offsets64, out->bytes);
+                              out->buffers[1] = or_zero(out->offsets64.data());
+                          } else {
+                              out->format = "u";
+                              gather_texts(view, positions, out->offsets32, out->bytes);
+                              out->buffers[1] = or_zero(out->offsets32.data());
+                          }
+                      },
+                  });
+    out->buffers[0] = out->null_count == 0 ? nullptr : out->validity.data();
     return out;
 }
 
@@ -183,7 +230,7 @@ void export_column(const ExportedColumn& column, ArrowArray* out) {
     out->length = buffers.length;
     out->null_count = buffers.null_count;
     out->offset = 0;
-    out->n_buffers = buffers.dtype == DType::str ? 3 : 2;
+    out->n_buffers = buffers.n_buffers;
     out->n_children = 0;
     out->buffers = const_cast<const void**>(buffers.buffers);
     out->children = nullptr;
@@ -193,32 +240,17 @@ void export_column(const ExportedColumn& column, ArrowArray* out) {
 }
 
 void export_batch(const ExportedTable& table, ArrowArray* out) {
-    auto data = std::make_unique<BatchArrayData>();
     std::size_t width = table.columns.size();
-    data->children.resize(width);
-    data->child_pointers.resize(width);
-    for (std::size_t i = 0; i < width; ++i) {
-        data->children[i].release = nullptr;
-        data->child_pointers[i] = &data->children[i];
-    }
-    // On a failure midway, the children made so far go with `data`.
-    struct Undo {
-        std::unique_ptr<BatchArrayData>& data;
-        ~Undo() {
-            if (data)
-                for (ArrowArray& child : data->children)
-                    release_if_live(child);
-        }
-    } undo{data};
+    auto data = std::make_unique<BatchArrayData>(width);
     for (std::size_t i = 0; i < width; ++i)
-        export_column(table.columns[i], &data->children[i]);
+        export_column(table.columns[i], &data->children.structs[i]);
     out->length = static_cast<std::int64_t>(table.height);
     out->null_count = 0;
     out->offset = 0;
     out->n_buffers = 1;
-    out->n_children = static_cast<std::int64_t>(width);
+    out->n_children = data->children.count();
     out->buffers = data->buffers;
-    out->children = width == 0 ? nullptr : data->child_pointers.data();
+    out->children = data->children.list();
     out->dictionary = nullptr;
     out->release = release_batch_array;
     out->private_data = data.release();
@@ -277,46 +309,21 @@ void stream_release(ArrowArrayStream* stream) {
 }  // namespace
 
 const char* column_format(const ExportedColumn& column) {
-    switch (column.buffers->dtype) {
-        case DType::i64: return "l";
-        case DType::f64: return "g";
-        case DType::str: return column.buffers->large ? "U" : "u";
-    }
-    return "";
+    return column.buffers->format;
 }
 
 void ColumnBuffers::widen() {
-    if (dtype != DType::str || large) return;
-    large = true;
+    if (format[0] != 'u') return;
+    format = "U";
     if (shared) {
-        offsets32 = {};  // the stored 64-bit offsets serve as they are
+        buffers[1] = or_zero(shared->offsets().data());  // the stored 64-bit offsets
     } else {
         offsets64.resize_for_overwrite(offsets32.size());
         for (std::size_t i = 0; i < offsets32.size(); ++i)
             offsets64[i] = offsets32[i];
-        offsets32 = {};
+        buffers[1] = or_zero(offsets64.data());
     }
-    settle();
-}
-
-void ColumnBuffers::settle() {
-    buffers[0] = null_count == 0 ? nullptr : validity.data();
-    const ColumnValues* stored = shared.get();
-    switch (dtype) {
-        case DType::i64: buffers[1] = or_zero(stored ? stored->ints().data() : ints.data()); break;
-        case DType::f64:
-            buffers[1] = or_zero(stored ? stored->floats().data() : floats.data());
-            break;
-        case DType::str:
-            if (!large) {
-                buffers[1] = or_zero(offsets32.data());
-            } else {
-                buffers[1] = or_zero(stored ? static_cast<const void*>(stored->offsets().data())
-                                            : offsets64.data());
-            }
-            buffers[2] = or_zero(stored ? stored->bytes() : bytes.data());
-            break;
-    }
+    offsets32 = {};
 }
 
 Result<ExportedTable> export_table(const Frame& frame) {
@@ -368,7 +375,7 @@ Result<void> apply_requested_schema(ExportedTable& table, const ArrowSchema& req
         }
         std::string_view format = field->format == nullptr ? "" : field->format;
         std::string_view own = column_format(column);
-        large[i] = column.buffers->large;
+        large[i] = column.buffers->is_large();
         if (format == own && field->dictionary == nullptr) continue;
         if (format == "U" && own == "u" && field->dictionary == nullptr) {
             large[i] = true;  // widened: the stored 64-bit offsets serve as they are
@@ -384,28 +391,12 @@ Result<void> apply_requested_schema(ExportedTable& table, const ArrowSchema& req
 }
 
 void export_schema(const ExportedTable& table, ArrowSchema* out) {
-    auto data = std::make_unique<SchemaData>();
-    data->format = "+s";
     std::size_t width = table.columns.size();
-    data->children.resize(width);
-    data->child_pointers.resize(width);
+    auto data = std::make_unique<SchemaData>("+s", "", width);
     for (std::size_t i = 0; i < width; ++i) {
-        data->children[i].release = nullptr;
-        data->child_pointers[i] = &data->children[i];
-    }
-    struct Undo {
-        std::unique_ptr<SchemaData>& data;
-        ~Undo() {
-            if (data)
-                for (ArrowSchema& child : data->children)
-                    release_if_live(child);
-        }
-    } undo{data};
-    for (std::size_t i = 0; i < width; ++i) {
-        auto child = std::make_unique<SchemaData>();
-        child->format = column_format(table.columns[i]);
-        child->name = table.columns[i].name;
-        fill_schema(&data->children[i], std::move(child), flag_nullable);
+        auto child =
+            std::make_unique<SchemaData>(column_format(table.columns[i]), table.columns[i].name, 0);
+        fill_schema(&data->children.structs[i], std::move(child), ARROW_FLAG_NULLABLE);
     }
     fill_schema(out, std::move(data), 0);
 }

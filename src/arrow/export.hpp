@@ -15,13 +15,14 @@
 namespace tarnwick::arrow {
 
 // One column's Arrow buffers. A frame without a selection shares its value
-// arrays and string bytes (held through `shared`); a selection is gathered
-// straight into Arrow layout. Validity bitmaps and 32-bit offsets are always
-// built. Immutable once handed out; released on whatever thread drops the
-// last reference.
+// arrays and string bytes (held through `shared`) and gets a validity bitmap
+// built where entries are missing, and 32-bit offsets for a str column whose
+// bytes they can address; a selection is gathered straight into Arrow layout.
+// Immutable once handed out; released on whatever thread drops the last
+// reference.
 struct ColumnBuffers {
-    DType dtype = DType::i64;
-    bool large = false;  // str with 64-bit offsets (large_utf8)
+    const char* format = "l";  // "l", "g", "u" or "U" (large_utf8: 64-bit offsets)
+    std::int64_t n_buffers = 2;
     std::int64_t length = 0;
     std::int64_t null_count = 0;
     Shared<ColumnValues> shared;
@@ -33,10 +34,9 @@ struct ColumnBuffers {
     PodVector<char> bytes;
     const void* buffers[3] = {nullptr, nullptr, nullptr};
 
+    bool is_large() const { return format[0] == 'U'; }
     // Switches a utf8 column to large_utf8.
     void widen();
-    // Points `buffers` at the arrays that serve them.
-    void settle();
 };
 
 struct ExportedColumn {

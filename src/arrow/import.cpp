@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/utf8.hpp"
+#include "engine/column_view.hpp"
 
 namespace tarnwick::arrow {
 
@@ -32,18 +33,12 @@ const char* plain_type_name(std::string_view format) {
     return nullptr;
 }
 
-bool is_integer_format(std::string_view f) {
-    return f.size() == 1 && std::string_view("csilCSIL").find(f[0]) != std::string_view::npos;
-}
-bool is_float_format(std::string_view f) {
-    return f == "e" || f == "f" || f == "g";
-}
 bool is_string_format(std::string_view f) {
     return f == "u" || f == "U" || f == "vu";
 }
 
-ImportFailure malformed(std::string message) {
-    return {ImportFault::value, std::move(message)};
+std::unexpected<ImportFailure> malformed(std::string message) {
+    return std::unexpected(ImportFailure{ImportFault::value, std::move(message)});
 }
 
 bool bit(const void* bitmap, std::int64_t index) {
@@ -57,7 +52,7 @@ const std::uint8_t* validity_of(const ArrowArray& array) {
     return static_cast<const std::uint8_t*>(array.buffers[0]);
 }
 
-std::optional<ImportFailure> check_shape(const ArrowArray& array, std::int64_t buffers) {
+ImportResult<void> check_shape(const ArrowArray& array, std::int64_t buffers) {
     if (array.length < 0 || array.offset < 0)
         return malformed("an Arrow array has a negative length or offset");
     if (array.n_buffers < buffers || (array.n_buffers > 0 && array.buffers == nullptr))
@@ -67,42 +62,19 @@ std::optional<ImportFailure> check_shape(const ArrowArray& array, std::int64_t b
         for (std::int64_t b = 1; b < buffers; ++b)
             if (array.buffers[b] == nullptr) return malformed("an Arrow array lacks a data buffer");
     }
-    return std::nullopt;
-}
-
-// The bits of an IEEE half-precision float.
-struct Half {
-    std::uint16_t bits;
-};
-
-// Every half is exactly a double.
-double half_to_double(Half half) {
-    std::uint16_t h = half.bits;
-    int sign = (h >> 15) & 1;
-    int exponent = (h >> 10) & 0x1F;
-    int mantissa = h & 0x3FF;
-    double value;
-    if (exponent == 0) {
-        value = std::ldexp(static_cast<double>(mantissa), -24);
-    } else if (exponent == 31) {
-        value = mantissa == 0 ? std::numeric_limits<double>::infinity()
-                              : std::numeric_limits<double>::quiet_NaN();
-    } else {
-        value = std::ldexp(static_cast<double>(mantissa + 1024), exponent - 25);
-    }
-    return sign ? -value : value;
+    return {};
 }
 
 // Entry i of a utf8, large_utf8 or string_view array as a byte range, after
 // its bounds were checked (offsets rising, views inside their buffers).
 class StringSource {
   public:
-    std::optional<ImportFailure> open(const ArrowArray& array, std::string_view format,
-                                      std::uint64_t first_row) {
+    ImportResult<void> open(const ArrowArray& array, std::string_view format,
+                            std::uint64_t first_row) {
         array_ = &array;
         format_ = format;
+        TARNWICK_RETURN_IF_FAILED(check_shape(array, 3));
         if (format == "vu") {
-            if (auto failure = check_shape(array, 3)) return failure;
             std::int64_t data_buffers = array.n_buffers - 3;
             const auto* sizes =
                 static_cast<const std::int64_t*>(array.buffers[array.n_buffers - 1]);
@@ -125,10 +97,9 @@ class StringSource {
                     return bad_view(first_row + static_cast<std::uint64_t>(i));
                 }
             }
-            return std::nullopt;
+            return {};
         }
-        if (auto failure = check_shape(array, 3)) return failure;
-        if (array.length == 0) return std::nullopt;
+        if (array.length == 0) return {};
         return format == "u" ? check_offsets<std::int32_t>(first_row)
                              : check_offsets<std::int64_t>(first_row);
     }
@@ -158,7 +129,7 @@ class StringSource {
 
   private:
     template <class O>
-    std::optional<ImportFailure> check_offsets(std::uint64_t first_row) const {
+    ImportResult<void> check_offsets(std::uint64_t first_row) const {
         const O* offsets = static_cast<const O*>(array_->buffers[1]) + array_->offset;
         if (offsets[0] < 0) return malformed("an Arrow string array has a negative offset");
         for (std::int64_t i = 0; i < array_->length; ++i) {
@@ -167,10 +138,10 @@ class StringSource {
                                              first_row + static_cast<std::uint64_t>(i)));
             }
         }
-        return std::nullopt;
+        return {};
     }
 
-    static ImportFailure bad_view(std::uint64_t row) {
+    static std::unexpected<ImportFailure> bad_view(std::uint64_t row) {
         return malformed(std::format("row {}: the string view points outside its buffers", row));
     }
 
@@ -178,25 +149,38 @@ class StringSource {
     std::string_view format_;
 };
 
-ImportFailure not_utf8(std::uint64_t row) {
+std::unexpected<ImportFailure> not_utf8(std::uint64_t row) {
     return malformed(std::format("row {}: the text is not valid UTF-8", row));
 }
 
-template <class I>
-std::optional<ImportFailure> read_indices(const ArrowArray& array, std::vector<std::int64_t>& out) {
-    const I* indices = static_cast<const I*>(array.buffers[1]) + array.offset;
-    out.resize(static_cast<std::size_t>(array.length));
-    for (std::int64_t i = 0; i < array.length; ++i) {
-        if constexpr (std::is_same_v<I, std::uint64_t>) {
-            out[std::size_t(i)] =
-                indices[i] > std::uint64_t(std::numeric_limits<std::int64_t>::max())
-                    ? -1
-                    : std::int64_t(indices[i]);
-        } else {
-            out[std::size_t(i)] = static_cast<std::int64_t>(indices[i]);
+// The dictionary indices of `array` as int64 (a uint64 beyond the int64 range
+// as -1, which no dictionary has).
+std::vector<std::int64_t> read_indices(const ArrowArray& array, NumberType type) {
+    std::vector<std::int64_t> out(static_cast<std::size_t>(array.length));
+    visit_number_type(type, [&]<class I>(std::type_identity<I>) {
+        if constexpr (is_integer_type<I>) {
+            const I* indices = static_cast<const I*>(array.buffers[1]) + array.offset;
+            for (std::int64_t i = 0; i < array.length; ++i) {
+                std::int64_t& index = out[std::size_t(i)];
+                if constexpr (std::is_same_v<I, std::uint64_t>) {
+                    index = indices[i] > std::uint64_t(std::numeric_limits<std::int64_t>::max())
+                                ? -1
+                                : std::int64_t(indices[i]);
+                } else {
+                    index = static_cast<std::int64_t>(indices[i]);
+                }
+            }
         }
-    }
-    return std::nullopt;
+    });
+    return out;
+}
+
+// Whether arrays of `type` can become a column of the kind of View.
+bool fits(std::type_identity<IntView>, NumberType type) {
+    return is_integer(type);
+}
+bool fits(std::type_identity<FloatView>, NumberType) {
+    return true;
 }
 
 }  // namespace
@@ -219,138 +203,155 @@ std::string type_name(const ArrowSchema& schema) {
     return std::format("of format \"{}\"", format);
 }
 
-std::optional<ImportFailure> ColumnImport::check_type(const ArrowSchema& schema, DType kind) {
-    std::string_view format = format_of(schema);
-    bool fits = false;
-    if (schema.dictionary != nullptr) {
-        fits = kind == DType::str && is_integer_format(format) &&
-               schema.dictionary->dictionary == nullptr &&
-               is_string_format(format_of(*schema.dictionary));
-    } else {
-        switch (kind) {
-            case DType::i64: fits = is_integer_format(format); break;
-            case DType::f64: fits = is_integer_format(format) || is_float_format(format); break;
-            case DType::str: fits = is_string_format(format); break;
-        }
+std::optional<NumberType> arrow_number_type(std::string_view format) {
+    if (format.size() != 1) return std::nullopt;
+    switch (format[0]) {
+        case 'c': return NumberType::i8;
+        case 's': return NumberType::i16;
+        case 'i': return NumberType::i32;
+        case 'l': return NumberType::i64;
+        case 'C': return NumberType::u8;
+        case 'S': return NumberType::u16;
+        case 'I': return NumberType::u32;
+        case 'L': return NumberType::u64;
+        case 'e': return NumberType::f16;
+        case 'f': return NumberType::f32;
+        case 'g': return NumberType::f64;
+        default: return std::nullopt;
     }
-    if (fits) return std::nullopt;
-    return ImportFailure{ImportFault::type,
-                         std::format("Arrow type {} cannot become {} {} column", type_name(schema),
-                                     kind == DType::str ? "a" : "an", dtype_name(kind))};
 }
 
-ColumnImport::ColumnImport(const ArrowSchema& schema, DType kind) : schema_(schema), kind_(kind) {
-    if (kind == DType::str) offsets_.push_back(0);
+ImportResult<void> ColumnImport::check_type(const ArrowSchema& schema, DType kind) {
+    std::string_view format = format_of(schema);
+    std::optional<NumberType> numbers = arrow_number_type(format);
+    bool accepted = false;
+    const char* article = "an";
+    if (schema.dictionary != nullptr) {
+        accepted = kind == DType::str && numbers && is_integer(*numbers) &&
+                   schema.dictionary->dictionary == nullptr &&
+                   is_string_format(format_of(*schema.dictionary));
+        article = kind == DType::str ? "a" : "an";
+    } else {
+        visit_kind(kind,
+                   Overloaded{
+                       [&](std::type_identity<TextView>) {
+                           accepted = is_string_format(format);
+                           article = "a";
+                       },
+                       [&](auto number_kind) { accepted = numbers && fits(number_kind, *numbers); },
+                   });
+    }
+    if (accepted) return {};
+    return std::unexpected(ImportFailure{
+        ImportFault::type, std::format("Arrow type {} cannot become {} {} column",
+                                       type_name(schema), article, dtype_name(kind))});
+}
+
+ColumnImport::ColumnImport(const ArrowSchema& schema, DType kind)
+    : schema_(schema), kind_(kind), numbers_(arrow_number_type(format_of(schema))) {
+    offsets_.push_back(0);
 }
 
 void ColumnImport::note_presence(const std::uint8_t* valid, std::int64_t bit_offset,
                                  std::size_t count) {
-    if (valid == nullptr) {
-        if (!present_.empty()) present_.resize(present_.size() + count, 1);
-        return;
+    if (valid == nullptr) return;
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!bit(valid, bit_offset + std::int64_t(i))) presence_.mark_missing(rows_ + i);
     }
-    if (present_.empty()) present_.resize(static_cast<std::size_t>(rows_), 1);
-    std::size_t start = present_.size();
-    present_.resize_for_overwrite(start + count);
-    for (std::size_t i = 0; i < count; ++i)
-        present_[start + i] = bit(valid, bit_offset + std::int64_t(i)) ? 1 : 0;
 }
 
-template <class S, class T>
-std::optional<ImportFailure> ColumnImport::append_numbers(const ArrowArray& array,
-                                                          PodVector<T>& out) {
-    if (auto failure = check_shape(array, 2)) return failure;
+template <class T>
+ImportResult<void> ColumnImport::append_numbers(const ArrowArray& array, PodVector<T>& out) {
+    TARNWICK_RETURN_IF_FAILED(check_shape(array, 2));
     auto count = static_cast<std::size_t>(array.length);
-    if (count == 0) return std::nullopt;
-    const S* source = static_cast<const S*>(array.buffers[1]) + array.offset;
+    if (count == 0) return {};
     const std::uint8_t* valid = validity_of(array);
-    std::size_t start = out.size();
-    out.resize_for_overwrite(start + count);
-    T* target = out.data() + start;
-    if constexpr (std::is_same_v<S, T>) {
-        std::memcpy(target, source, count * sizeof(T));
-    } else if constexpr (std::is_same_v<S, Half>) {
-        for (std::size_t i = 0; i < count; ++i)
-            target[i] = half_to_double(source[i]);
-    } else {
-        for (std::size_t i = 0; i < count; ++i)
-            target[i] = static_cast<T>(source[i]);
-    }
-    if (valid != nullptr) {
-        // A missing entry stores 0, whatever the producer left in its slot.
-        for (std::size_t i = 0; i < count; ++i)
-            if (!bit(valid, array.offset + std::int64_t(i))) target[i] = T{};
-    }
-    if constexpr (std::is_same_v<S, std::uint64_t> && std::is_same_v<T, std::int64_t>) {
-        for (std::size_t i = 0; i < count; ++i) {
-            if (source[i] > std::uint64_t(std::numeric_limits<std::int64_t>::max()) &&
-                (valid == nullptr || bit(valid, array.offset + std::int64_t(i)))) {
-                out.resize_for_overwrite(start);
-                return ImportFailure{
-                    ImportFault::overflow,
-                    std::format("row {}: the uint64 {} does not fit i64", rows_ + i, source[i])};
+    auto present = [&](std::size_t i) {
+        return valid == nullptr || bit(valid, array.offset + std::int64_t(i));
+    };
+    return visit_number_type(*numbers_, [&]<class S>(std::type_identity<S>) -> ImportResult<void> {
+        if constexpr (std::is_same_v<T, std::int64_t> && !is_integer_type<S>) {
+            return malformed(
+                "a float array cannot become an integer column");  // check_type refuses it
+        } else {
+            const S* source = static_cast<const S*>(array.buffers[1]) + array.offset;
+            if constexpr (std::is_same_v<S, std::uint64_t> && std::is_same_v<T, std::int64_t>) {
+                for (std::size_t i = 0; i < count; ++i) {
+                    if (source[i] > std::uint64_t(std::numeric_limits<std::int64_t>::max()) &&
+                        present(i)) {
+                        return std::unexpected(
+                            ImportFailure{ImportFault::overflow,
+                                          std::format("row {}: the uint64 {} does not fit i64",
+                                                      rows_ + i, source[i])});
+                    }
+                }
+            }
+            std::size_t start = out.size();
+            out.resize_for_overwrite(start + count);
+            T* target = out.data() + start;
+            if constexpr (std::is_same_v<S, T>) {
+                std::memcpy(target, source, count * sizeof(T));
+            } else {
+                for (std::size_t i = 0; i < count; ++i)
+                    target[i] = number_as<T>(source[i]);
+            }
+            if (valid != nullptr) {
+                // A missing entry stores 0, whatever the producer left in its slot.
+                for (std::size_t i = 0; i < count; ++i)
+                    if (!present(i)) target[i] = T{};
+            }
+            note_presence(valid, array.offset, count);
+            return {};
+        }
+    });
+}
+
+ImportResult<void> ColumnImport::append_dictionary(const ArrowArray& array) {
+    TARNWICK_RETURN_IF_FAILED(check_shape(array, 2));
+    if (array.dictionary == nullptr) return malformed("a dictionary array has no dictionary");
+    auto count = static_cast<std::size_t>(array.length);
+    const std::uint8_t* valid = validity_of(array);
+    const ArrowArray& dictionary = *array.dictionary;
+    StringSource words;
+    TARNWICK_RETURN_IF_FAILED(words.open(dictionary, format_of(*schema_.dictionary), 0));
+    const std::uint8_t* word_valid = validity_of(dictionary);
+    std::vector<std::int64_t> indices;
+    if (count != 0) indices = read_indices(array, *numbers_);
+    // 0 not yet checked, 1 valid UTF-8, 2 not.
+    std::vector<std::uint8_t> checked(static_cast<std::size_t>(dictionary.length), 0);
+    for (std::size_t i = 0; i < count; ++i) {
+        bool here = valid == nullptr || bit(valid, array.offset + std::int64_t(i));
+        std::uint64_t row = rows_ + i;
+        if (here) {
+            std::int64_t index = indices[i];
+            if (index < 0 || index >= dictionary.length) {
+                return malformed(std::format(
+                    "row {}: dictionary index {} is outside the dictionary of {} entries", row,
+                    index, dictionary.length));
+            }
+            here = word_valid == nullptr || bit(word_valid, dictionary.offset + index);
+            if (here) {
+                std::string_view text = words.get(index);
+                std::uint8_t& state = checked[std::size_t(index)];
+                if (state == 0) state = is_utf8(text.data(), text.size()) ? 1 : 2;
+                if (state == 2) return not_utf8(row);
+                bytes_.append(text.data(), text.size());
             }
         }
+        offsets_.push_back(bytes_.size());
+        if (!here) presence_.mark_missing(row);
     }
-    note_presence(valid, array.offset, count);
-    return std::nullopt;
+    return {};
 }
 
-std::optional<ImportFailure> ColumnImport::append_strings(const ArrowArray& array) {
+ImportResult<void> ColumnImport::append_strings(const ArrowArray& array) {
+    if (schema_.dictionary != nullptr) return append_dictionary(array);
     auto count = static_cast<std::size_t>(array.length);
     const std::uint8_t* valid = validity_of(array);
     std::string_view format = format_of(schema_);
-    if (schema_.dictionary != nullptr) {
-        if (auto failure = check_shape(array, 2)) return failure;
-        if (array.dictionary == nullptr) return malformed("a dictionary array has no dictionary");
-        const ArrowArray& dictionary = *array.dictionary;
-        StringSource words;
-        if (auto failure = words.open(dictionary, format_of(*schema_.dictionary), 0))
-            return failure;
-        const std::uint8_t* word_valid = validity_of(dictionary);
-        std::vector<std::int64_t> indices;
-        if (count != 0) {
-            switch (format[0]) {
-                case 'c': read_indices<std::int8_t>(array, indices); break;
-                case 's': read_indices<std::int16_t>(array, indices); break;
-                case 'i': read_indices<std::int32_t>(array, indices); break;
-                case 'l': read_indices<std::int64_t>(array, indices); break;
-                case 'C': read_indices<std::uint8_t>(array, indices); break;
-                case 'S': read_indices<std::uint16_t>(array, indices); break;
-                case 'I': read_indices<std::uint32_t>(array, indices); break;
-                default: read_indices<std::uint64_t>(array, indices); break;
-            }
-        }
-        // 0 not yet checked, 1 valid UTF-8, 2 not.
-        std::vector<std::uint8_t> checked(static_cast<std::size_t>(dictionary.length), 0);
-        if (present_.empty()) present_.resize(static_cast<std::size_t>(rows_), 1);
-        for (std::size_t i = 0; i < count; ++i) {
-            bool here = valid == nullptr || bit(valid, array.offset + std::int64_t(i));
-            std::uint64_t row = rows_ + i;
-            if (here) {
-                std::int64_t index = indices[i];
-                if (index < 0 || index >= dictionary.length) {
-                    return malformed(std::format(
-                        "row {}: dictionary index {} is outside the dictionary of {} entries", row,
-                        index, dictionary.length));
-                }
-                here = word_valid == nullptr || bit(word_valid, dictionary.offset + index);
-                if (here) {
-                    std::string_view text = words.get(index);
-                    std::uint8_t& state = checked[std::size_t(index)];
-                    if (state == 0) state = is_utf8(text.data(), text.size()) ? 1 : 2;
-                    if (state == 2) return not_utf8(row);
-                    bytes_.append(text.data(), text.size());
-                }
-            }
-            offsets_.push_back(bytes_.size());
-            present_.push_back(here ? 1 : 0);
-        }
-        return std::nullopt;
-    }
     StringSource source;
-    if (auto failure = source.open(array, format, rows_)) return failure;
-    if (count == 0) return std::nullopt;
+    TARNWICK_RETURN_IF_FAILED(source.open(array, format, rows_));
+    if (count == 0) return {};
     std::size_t start_bytes = bytes_.size();
     if (valid == nullptr && format != "vu") {
         // One copy of the whole stretch of bytes, offsets moved to ours.
@@ -382,56 +383,35 @@ std::optional<ImportFailure> ColumnImport::append_strings(const ArrowArray& arra
         }
     }
     note_presence(valid, array.offset, count);
-    return std::nullopt;
+    return {};
 }
 
-std::optional<ImportFailure> ColumnImport::append(const ArrowArray& array) {
-    std::string_view format = format_of(schema_);
-    std::optional<ImportFailure> failure;
-    if (kind_ == DType::str) {
-        failure = append_strings(array);
-    } else if (kind_ == DType::i64) {
-        switch (format[0]) {
-            case 'c': failure = append_numbers<std::int8_t>(array, ints_); break;
-            case 's': failure = append_numbers<std::int16_t>(array, ints_); break;
-            case 'i': failure = append_numbers<std::int32_t>(array, ints_); break;
-            case 'l': failure = append_numbers<std::int64_t>(array, ints_); break;
-            case 'C': failure = append_numbers<std::uint8_t>(array, ints_); break;
-            case 'S': failure = append_numbers<std::uint16_t>(array, ints_); break;
-            case 'I': failure = append_numbers<std::uint32_t>(array, ints_); break;
-            default: failure = append_numbers<std::uint64_t>(array, ints_); break;
-        }
-    } else {
-        switch (format[0]) {
-            case 'c': failure = append_numbers<std::int8_t>(array, floats_); break;
-            case 's': failure = append_numbers<std::int16_t>(array, floats_); break;
-            case 'i': failure = append_numbers<std::int32_t>(array, floats_); break;
-            case 'l': failure = append_numbers<std::int64_t>(array, floats_); break;
-            case 'C': failure = append_numbers<std::uint8_t>(array, floats_); break;
-            case 'S': failure = append_numbers<std::uint16_t>(array, floats_); break;
-            case 'I': failure = append_numbers<std::uint32_t>(array, floats_); break;
-            case 'L': failure = append_numbers<std::uint64_t>(array, floats_); break;
-            case 'e': failure = append_numbers<Half>(array, floats_); break;
-            case 'f': failure = append_numbers<float>(array, floats_); break;
-            default: failure = append_numbers<double>(array, floats_); break;
-        }
-    }
-    if (!failure) rows_ += static_cast<std::uint64_t>(array.length);
-    return failure;
+ImportResult<void> ColumnImport::append(const ArrowArray& array) {
+    TARNWICK_RETURN_IF_FAILED(visit_kind(
+        kind_, Overloaded{
+                   [&](std::type_identity<IntView>) { return append_numbers(array, ints_); },
+                   [&](std::type_identity<FloatView>) { return append_numbers(array, floats_); },
+                   [&](std::type_identity<TextView>) { return append_strings(array); },
+               }));
+    rows_ += static_cast<std::uint64_t>(array.length);
+    return {};
 }
 
 ColumnValues ColumnImport::finish() {
-    // A mask without a missing entry is dropped: columns without missing
-    // entries carry none.
-    if (!present_.empty() && std::memchr(present_.data(), 0, present_.size()) == nullptr) {
-        present_ = {};
-    }
-    switch (kind_) {
-        case DType::i64: return ColumnValues::of_i64(std::move(ints_), std::move(present_));
-        case DType::f64: return ColumnValues::of_f64(std::move(floats_), std::move(present_));
-        case DType::str: break;
-    }
-    return ColumnValues::of_str(std::move(offsets_), std::move(bytes_), std::move(present_));
+    PodVector<std::uint8_t> present = presence_.finish(static_cast<std::size_t>(rows_));
+    return visit_kind(
+        kind_, Overloaded{
+                   [&](std::type_identity<IntView>) {
+                       return ColumnValues::of_numbers(std::move(ints_), std::move(present));
+                   },
+                   [&](std::type_identity<FloatView>) {
+                       return ColumnValues::of_numbers(std::move(floats_), std::move(present));
+                   },
+                   [&](std::type_identity<TextView>) {
+                       return ColumnValues::of_str(std::move(offsets_), std::move(bytes_),
+                                                   std::move(present));
+                   },
+               });
 }
 
 }  // namespace tarnwick::arrow

@@ -8,7 +8,9 @@
 #include <string>
 
 #include "arrow/c_abi.hpp"
+#include "base/number_types.hpp"
 #include "engine/column_values.hpp"
+#include "engine/error.hpp"
 
 namespace tarnwick::arrow {
 
@@ -23,38 +25,48 @@ struct ImportFailure {
     std::string message;
 };
 
+template <class T>
+using ImportResult = Result<T, ImportFailure>;
+
+// The number type of an Arrow format of a number: "c" int8 to "L" uint64,
+// "e", "f", "g" for the floats; nothing for any other format.
+std::optional<NumberType> arrow_number_type(std::string_view format);
+
 // Builds one column from the arrays of one Arrow type, chunk after chunk.
 class ColumnImport {
   public:
     // Checks that `schema` describes a type the kind accepts: ints and uints
     // for i64; floats and integers for f64; utf8, large_utf8 and string_view,
     // plain or dictionary-encoded, for str.
-    static std::optional<ImportFailure> check_type(const ArrowSchema& schema, DType kind);
+    static ImportResult<void> check_type(const ArrowSchema& schema, DType kind);
 
+    // `schema` must have passed check_type for `kind`.
     ColumnImport(const ArrowSchema& schema, DType kind);
 
     // Appends the entries of one array of the checked type; row numbers in
     // messages count from the first entry of the first array.
-    std::optional<ImportFailure> append(const ArrowArray& array);
+    ImportResult<void> append(const ArrowArray& array);
 
     ColumnValues finish();
 
   private:
-    template <class S, class T>
-    std::optional<ImportFailure> append_numbers(const ArrowArray& array, PodVector<T>& out);
-    std::optional<ImportFailure> append_strings(const ArrowArray& array);
-    // Extends the presence mask over a chunk of `count` entries; `valid` is
-    // the chunk's validity bitmap (with its bit offset), or null.
+    template <class T>
+    ImportResult<void> append_numbers(const ArrowArray& array, PodVector<T>& out);
+    ImportResult<void> append_strings(const ArrowArray& array);
+    ImportResult<void> append_dictionary(const ArrowArray& array);
+    // Marks the missing entries of a chunk of `count` entries; `valid` is the
+    // chunk's validity bitmap (with its bit offset), or null.
     void note_presence(const std::uint8_t* valid, std::int64_t bit_offset, std::size_t count);
 
     const ArrowSchema& schema_;
     DType kind_;
-    std::uint64_t rows_ = 0;  // entries taken so far
+    std::optional<NumberType> numbers_;  // the type of a number column's arrays
+    std::uint64_t rows_ = 0;             // entries taken so far
     PodVector<std::int64_t> ints_;
     PodVector<double> floats_;
     PodVector<std::uint64_t> offsets_;
     PodVector<char> bytes_;
-    PodVector<std::uint8_t> present_;  // empty until the first missing entry
+    PresenceBuilder presence_;
 };
 
 // A readable name of an Arrow type, for messages: "int32", "timestamp[us]",
