@@ -86,13 +86,54 @@ def test_grouped_class_presentation():
         Grouped()
 
 
-@pytest.mark.parametrize("cls,name,signature",
-                         [(Frame, *m) for m in FRAME_METHODS] + [(Grouped, *m) for m in GROUPED_METHODS])
+ALL_METHODS = [(Frame, *m) for m in FRAME_METHODS] + [(Grouped, *m) for m in GROUPED_METHODS]
+
+
+@pytest.mark.parametrize("cls,name,signature", ALL_METHODS + [
+    (Frame, "__arrow_c_schema__", "($self)"),
+    (Frame, "__arrow_c_stream__", "($self, requested_schema=None)"),
+])
 def test_method_signatures(cls, name, signature):
+    """Each doc string is the text signature line and "\n--\n\n", then
+    nothing but for free()."""
     method = getattr(cls, name)
     assert method.__text_signature__ == signature
-    if name == "free":
-        assert method.__doc__ == FREE_DOC
+    assert method.__doc__ == (FREE_DOC if name == "free" else None)
+
+
+def parameter_list(names):
+    quoted = [f"'{n}'" for n in names]
+    if len(quoted) <= 2:
+        return " and ".join(quoted)
+    return ", ".join(quoted[:-1]) + ", and " + quoted[-1]
+
+
+@pytest.mark.parametrize("cls,name,signature", [m for m in ALL_METHODS if "," in m[2]])
+def test_call_shape_errors_name_the_method_and_its_parameters(cls, name, signature):
+    """The display name and the parameter names that the call-shape messages
+    use are those of the text signature, in its order."""
+    parameters = [p.strip() for p in signature.strip("()").split(",")[1:]]
+    method = getattr(Frame() if cls is Frame else Frame().group([]), name)
+    count = len(parameters)
+    with pytest.raises(TypeError) as missing:
+        method()
+    assert str(missing.value) == (f"{cls.__name__}.{name}() missing {count} required positional "
+                                  f"argument{'s' if count > 1 else ''}: {parameter_list(parameters)}")
+    with pytest.raises(TypeError) as unknown:
+        method(*[None] * count, extra=1)
+    assert str(unknown.value) == f"{cls.__name__}.{name}() got an unexpected keyword argument 'extra'"
+    with pytest.raises(TypeError) as repeated:
+        method(*[None] * count, **{parameters[0]: None})
+    assert str(repeated.value) == (f"{cls.__name__}.{name}() got multiple values for argument "
+                                   f"'{parameters[0]}'")
+    with pytest.raises(TypeError) as first:  # conversion starts with the first parameter
+        method(*[object()] * count)
+    assert getattr(first.value, "__notes__", None) == [f"while processing '{parameters[0]}'"]
+
+
+def test_read_csv_call_shape():
+    with pytest.raises(TypeError, match=r"^read_csv\(\) missing 1 required positional argument: 'text'$"):
+        tarnwick.read_csv()
 
 
 @pytest.mark.parametrize("cls,methods", [(Frame, FRAME_METHODS), (Grouped, GROUPED_METHODS)])

@@ -199,53 +199,54 @@ std::optional<ColumnValues> arrow_column(PyObject* object, DType kind, const cha
                        : import_array(object, kind, parameter);
 }
 
-TARNWICK_PLAIN_METHOD(frame_arrow_c_schema) {
-    return frame_call<Use::shared>(self, [](Frame& frame) -> PyObject* {
-        std::optional<arrow::ExportedTable> table = exported(frame);
-        if (!table) return nullptr;
-        auto schema = released_struct<ArrowSchema>();
-        arrow::export_schema(*table, schema.get());
-        return capsule_of<ArrowSchema, schema_name>(std::move(schema));
-    });
+PyObject* frame_arrow_c_schema(PyObject*, Frame& frame) {
+    std::optional<arrow::ExportedTable> table = exported(frame);
+    if (!table) return nullptr;
+    auto schema = released_struct<ArrowSchema>();
+    arrow::export_schema(*table, schema.get());
+    return capsule_of<ArrowSchema, schema_name>(std::move(schema));
 }
 
-TARNWICK_FAST_METHOD(frame_arrow_c_stream) {
+PyObject* frame_arrow_c_stream(PyObject* self, PyObject* const* args, Py_ssize_t nargs,
+                               PyObject* kwnames) {
     // requested_schema is optional, as the protocol has it.
     PyObject* slots[1] = {Py_None};
     if ((nargs > 0 || kwnames != nullptr) &&
-        !parse_call({"Frame.__arrow_c_stream__()", requested_only}, args, nargs, kwnames, slots)) {
+        !parse_call({display_name<"Frame", "__arrow_c_stream__">.text, requested_only}, args, nargs,
+                    kwnames, slots)) {
         return nullptr;
     }
-    return frame_call<Use::shared>(self, [&](Frame& frame) -> PyObject* {
-        PyObject* requested = slots[0];
-        if (requested != Py_None && !PyCapsule_IsValid(requested, schema_capsule)) {
-            PyErr_SetString(PyExc_TypeError,
-                            "requested_schema is neither None nor an \"arrow_schema\" capsule");
-            note_conversion_failure("requested_schema");
-            return nullptr;
-        }
-        std::optional<arrow::ExportedTable> table = exported(frame);
-        if (!table) return nullptr;
-        if (requested != Py_None) {
-            auto* schema =
-                static_cast<ArrowSchema*>(PyCapsule_GetPointer(requested, schema_capsule));
-            if (schema == nullptr) return nullptr;
-            if (schema->release == nullptr) {
-                PyErr_SetString(PyExc_ValueError, "the requested schema was released already");
+    return run_method<Frame, Use::shared>(
+        self, ClassOf<Frame>::type_path, [&](Frame& frame) -> PyObject* {
+            PyObject* requested = slots[0];
+            if (requested != Py_None && !PyCapsule_IsValid(requested, schema_capsule)) {
+                PyErr_SetString(PyExc_TypeError,
+                                "requested_schema is neither None nor an \"arrow_schema\" capsule");
                 note_conversion_failure("requested_schema");
                 return nullptr;
             }
-            Result<void> applied = arrow::apply_requested_schema(*table, *schema);
-            if (!applied) {
-                raise_failure(applied.error());
-                note_conversion_failure("requested_schema");
-                return nullptr;
+            std::optional<arrow::ExportedTable> table = exported(frame);
+            if (!table) return nullptr;
+            if (requested != Py_None) {
+                auto* schema =
+                    static_cast<ArrowSchema*>(PyCapsule_GetPointer(requested, schema_capsule));
+                if (schema == nullptr) return nullptr;
+                if (schema->release == nullptr) {
+                    PyErr_SetString(PyExc_ValueError, "the requested schema was released already");
+                    note_conversion_failure("requested_schema");
+                    return nullptr;
+                }
+                Result<void> applied = arrow::apply_requested_schema(*table, *schema);
+                if (!applied) {
+                    raise_failure(applied.error());
+                    note_conversion_failure("requested_schema");
+                    return nullptr;
+                }
             }
-        }
-        auto stream = released_struct<ArrowArrayStream>();
-        arrow::export_stream(std::move(*table), stream.get());
-        return capsule_of<ArrowArrayStream, stream_name>(std::move(stream));
-    });
+            auto stream = released_struct<ArrowArrayStream>();
+            arrow::export_stream(std::move(*table), stream.get());
+            return capsule_of<ArrowArrayStream, stream_name>(std::move(stream));
+        });
 }
 
 }  // namespace tarnwick::api

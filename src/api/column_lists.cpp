@@ -1,19 +1,15 @@
 // Frame methods that read a column back as a Python list: ints(), floats(),
 // strings().
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <string_view>
 
-#include "api/arguments.hpp"
 #include "api/frame_object.hpp"
 #include "base/text_cache.hpp"
 
 namespace tarnwick::api {
 
 namespace {
-
-constexpr std::array<const char*, 1> name_only{"name"};
 
 // Sets list items [begin, end) to the entries of those rows: make(position)
 // for a present entry (a new reference, or nullptr after raising), None for a
@@ -138,24 +134,13 @@ PyObject* number_list(const Frame& frame, const std::uint8_t* present, Make make
     return list.release();
 }
 
-PyObject* int_list(const Frame& frame, const ColumnValues& values) {
-    IntView view = view_as<IntView>(values);
-    return number_list(frame, view.present, MakeInt{view.values});
-}
-
-PyObject* float_list(const Frame& frame, const ColumnValues& values) {
-    FloatView view = view_as<FloatView>(values);
-    return number_list(frame, view.present, MakeFloat{view.values});
-}
-
 // Equal entries share one str. Whether looking entries up pays is decided a
 // block of rows at a time, so a column of unique values is decoded at nearly
 // the cost of decoding alone.
-PyObject* string_list(const Frame& frame, const ColumnValues& values) {
+PyObject* string_list(const Frame& frame, TextView view) {
     std::size_t rows = frame.height();
     SharedTextList list(rows);
     if (list.list() == nullptr) return nullptr;
-    TextView view = view_as<TextView>(values);
     DecodeText decode{view};
     SharingPolicy policy;
     for (std::size_t begin = 0; begin < rows; begin += SharingPolicy::block_rows) {
@@ -180,36 +165,23 @@ PyObject* string_list(const Frame& frame, const ColumnValues& values) {
     return list.finish();
 }
 
-using ListBuilder = PyObject* (*)(const Frame&, const ColumnValues&);
-
-PyObject* read_column(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                      const char* display_name, DType wanted, ListBuilder build) {
-    PyObject* slots[1];
-    if (!parse_call({display_name, name_only}, args, nargs, kwnames, slots)) return nullptr;
-    return frame_call<Use::shared>(self, [&](Frame& frame) -> PyObject* {
-        std::optional<std::string_view> name = to_text(slots[0], "name");
-        if (!name) return nullptr;
-        Result<const Column*> column = find_column_of_kind(frame, *name, wanted);
-        if (!column) {
-            raise_failure(column.error());
-            return nullptr;
-        }
-        return build(frame, *(*column)->values);
-    });
-}
-
 }  // namespace
 
-TARNWICK_FAST_METHOD(frame_floats) {
-    return read_column(self, args, nargs, kwnames, "Frame.floats()", DType::f64, float_list);
-}
-
-TARNWICK_FAST_METHOD(frame_ints) {
-    return read_column(self, args, nargs, kwnames, "Frame.ints()", DType::i64, int_list);
-}
-
-TARNWICK_FAST_METHOD(frame_strings) {
-    return read_column(self, args, nargs, kwnames, "Frame.strings()", DType::str, string_list);
+PyObject* frame_column_list(PyObject*, Frame& frame, DType wanted, std::string_view name) {
+    Result<const Column*> column = find_column_of_kind(frame, name, wanted);
+    if (!column) {
+        raise_failure(column.error());
+        return nullptr;
+    }
+    return visit(
+        *(*column)->values,
+        Overloaded{
+            [&](IntView view) { return number_list(frame, view.present, MakeInt{view.values}); },
+            [&](FloatView view) {
+                return number_list(frame, view.present, MakeFloat{view.values});
+            },
+            [&](TextView view) { return string_list(frame, view); },
+        });
 }
 
 }  // namespace tarnwick::api

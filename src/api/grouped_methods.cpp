@@ -1,33 +1,17 @@
 // Grouped methods: the number of groups, the text of a grouping and the
 // aggregations, each of which returns a new Frame.
-#include <array>
-
-#include "api/arguments.hpp"
 #include "api/grouped_object.hpp"
 #include "api/module.hpp"
-#include "engine/aggregate.hpp"
 #include "engine/grouping.hpp"
 
 namespace tarnwick::api {
 
 namespace {
 
-constexpr std::array<const char*, 1> name_only{"name"};
-
-// A new Frame object of the module's Frame class, or the failure raised.
-PyObject* frame_or_raise(PyObject* self, Result<Frame> result) {
+// A new Frame object of the module's Frame class (found from the receiver's
+// class), or the failure raised.
+PyObject* wrap_in_module_frame(PyObject* self, Result<Frame> result) {
     return wrap_or_raise(std::move(result), [self] { return frame_class_near(Py_TYPE(self)); });
-}
-
-PyObject* reduce(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames,
-                 const char* display_name, Aggregation kind) {
-    PyObject* slots[1];
-    if (!parse_call({display_name, name_only}, args, nargs, kwnames, slots)) return nullptr;
-    return grouped_call<Use::shared>(self, [&](Grouped& grouped) -> PyObject* {
-        std::optional<std::string_view> name = to_text(slots[0], "name");
-        if (!name) return nullptr;
-        return frame_or_raise(self, aggregate(grouped, *name, kind));
-    });
 }
 
 PyObject* text_of(const Grouped& grouped) {
@@ -37,38 +21,30 @@ PyObject* text_of(const Grouped& grouped) {
 
 }  // namespace
 
-TARNWICK_PLAIN_METHOD(grouped_groups) {
-    return grouped_call<Use::shared>(
-        self, [](Grouped& grouped) { return PyLong_FromSize_t(group_count(grouped)); });
+PyObject* grouped_groups(PyObject*, Grouped& grouped) {
+    return PyLong_FromSize_t(group_count(grouped));
 }
 
-TARNWICK_PLAIN_METHOD(grouped_count) {
-    return grouped_call<Use::shared>(
-        self, [&](Grouped& grouped) { return frame_or_raise(self, count_rows(grouped)); });
+PyObject* grouped_count(PyObject* self, Grouped& grouped) {
+    return wrap_in_module_frame(self, count_rows(grouped));
 }
 
-TARNWICK_FAST_METHOD(grouped_sum) {
-    return reduce(self, args, nargs, kwnames, "Grouped.sum()", Aggregation::Sum);
+PyObject* grouped_reduce(PyObject* self, Grouped& grouped, Aggregation kind,
+                         std::string_view name) {
+    return wrap_in_module_frame(self, aggregate(grouped, name, kind));
 }
 
-TARNWICK_FAST_METHOD(grouped_mean) {
-    return reduce(self, args, nargs, kwnames, "Grouped.mean()", Aggregation::Mean);
+PyObject* grouped_describe(PyObject*, Grouped& grouped) {
+    return text_of(grouped);
 }
 
-TARNWICK_FAST_METHOD(grouped_min) {
-    return reduce(self, args, nargs, kwnames, "Grouped.min()", Aggregation::Min);
-}
-
-TARNWICK_FAST_METHOD(grouped_max) {
-    return reduce(self, args, nargs, kwnames, "Grouped.max()", Aggregation::Max);
-}
-
-TARNWICK_PLAIN_METHOD(grouped_describe) {
-    return grouped_call<Use::shared>(self, [](Grouped& grouped) { return text_of(grouped); });
+PyObject* grouped_free(PyObject*, Grouped&) {
+    Py_RETURN_NONE;
 }
 
 PyObject* grouped_text_slot(PyObject* self) {
-    return grouped_call<Use::shared>(self, [](Grouped& grouped) { return text_of(grouped); });
+    return run_method<Grouped, Use::shared>(self, ClassOf<Grouped>::type_path,
+                                            [](Grouped& grouped) { return text_of(grouped); });
 }
 
 }  // namespace tarnwick::api

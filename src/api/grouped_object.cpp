@@ -7,34 +7,26 @@ namespace tarnwick::api {
 namespace {
 
 void grouped_dealloc(PyObject* self) {
-    dealloc_instance<Grouped>(self, grouped_type_path);
+    dealloc_instance<Grouped>(self, ClassOf<Grouped>::type_path);
 }
 
-PyObject* grouped_free(PyObject* self, PyObject*) {
-    return grouped_call<Use::shared>(self, [](Grouped&) { Py_RETURN_NONE; });
-}
+using Name = Param<"name", to_text>;
 
-constexpr int fast = METH_FASTCALL | METH_KEYWORDS;
-
-#define METHOD(name, call, doc) \
-    {#name, reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(grouped_##name)), call, doc}
+template <Literal name, auto body, class P = Params<>, auto... bound>
+using M = Method<Grouped, name, Use::shared, body, P, bound...>;
 
 // In the order users see them listed.
 PyMethodDef grouped_methods[] = {
-    METHOD(groups, METH_NOARGS, "groups($self)\n--\n\n"),
-    METHOD(count, METH_NOARGS, "count($self)\n--\n\n"),
-    METHOD(sum, fast, "sum($self, name)\n--\n\n"),
-    METHOD(mean, fast, "mean($self, name)\n--\n\n"),
-    METHOD(min, fast, "min($self, name)\n--\n\n"),
-    METHOD(max, fast, "max($self, name)\n--\n\n"),
-    METHOD(describe, METH_NOARGS, "describe($self)\n--\n\n"),
-    METHOD(free, METH_NOARGS,
-           "free($self)\n--\n\nNothing under CPython, which frees the object itself; in a page, "
-           "the instance goes back to the library."),
+    M<"groups", grouped_groups>::row(),
+    M<"count", grouped_count>::row(),
+    M<"sum", grouped_reduce, Params<Name>, Aggregation::Sum>::row(),
+    M<"mean", grouped_reduce, Params<Name>, Aggregation::Mean>::row(),
+    M<"min", grouped_reduce, Params<Name>, Aggregation::Min>::row(),
+    M<"max", grouped_reduce, Params<Name>, Aggregation::Max>::row(),
+    M<"describe", grouped_describe>::row(),
+    M<"free", grouped_free>::row<free_documentation>(),
     {nullptr, nullptr, 0, nullptr},
 };
-
-#undef METHOD
 
 PyType_Slot grouped_slots[] = {
     {Py_tp_doc, const_cast<char*>("A frame split by the values of some columns; each aggregation "

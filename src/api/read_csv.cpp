@@ -1,11 +1,10 @@
 // read_csv(text): CSV text held in a str to a new Frame.
 #include "api/read_csv.hpp"
 
-#include <array>
-
 #include "api/arguments.hpp"
 #include "api/call.hpp"
 #include "api/frame_object.hpp"
+#include "api/method.hpp"
 #include "api/module.hpp"
 #include "csv/reader.hpp"
 
@@ -13,26 +12,13 @@ namespace tarnwick::api {
 
 namespace {
 
-constexpr std::array<const char*, 1> text_only{"text"};
-
-PyObject* read_csv_call(PyObject* module, PyObject* const* args, Py_ssize_t nargs,
-                        PyObject* kwnames) {
-    PyObject* slots[1];
-    if (!parse_call({"read_csv()", text_only}, args, nargs, kwnames, slots)) return nullptr;
-    return guarded([&]() -> PyObject* {
-        // The str's own UTF-8 form: no copy at all for an ASCII str.
-        std::optional<std::string_view> text = to_text(slots[0], "text");
-        if (!text) return nullptr;
-        return wrap_or_raise(read_csv(*text), [module] { return frame_class_of(module); });
-    });
+PyObject* read_csv_body(PyObject* module, std::string_view text) {
+    // The str's own UTF-8 form: no copy at all for an ASCII str.
+    return wrap_or_raise(read_csv(text), [module] { return frame_class_of(module); });
 }
 
-PyMethodDef read_csv_definition = {
-    "read_csv",
-    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(read_csv_call)),
-    METH_FASTCALL | METH_KEYWORDS,
-    "read_csv(text)\n--\n\n",
-};
+PyMethodDef read_csv_definition =
+    Function<"read_csv", read_csv_body, Params<Param<"text", to_text>>>::row();
 
 }  // namespace
 
