@@ -9,8 +9,8 @@ from hypothesis import given, settings, strategies as st
 import tarnwick
 from tarnwick import Frame
 
-from conftest import frame_of, table, values_of
-from rows_helpers import shown_with_missing
+from helpers.frames import frame_of, table, values_of, shown_with_missing
+from helpers.messages import not_an_instance
 
 
 REDUCTIONS = ["sum", "mean", "min", "max"]
@@ -203,8 +203,8 @@ def test_an_empty_frame_gives_empty_columns(how):
 
 
 @pytest.mark.parametrize("call,error,message,notes", [
-    (lambda g: g.sum(5), TypeError, "'int' object is not an instance of 'str'", ["while processing 'name'"]),
-    (lambda g: g.mean(None), TypeError, "'None' is not an instance of 'str'", ["while processing 'name'"]),
+    (lambda g: g.sum(5), TypeError, not_an_instance("int", "str"), ["while processing 'name'"]),
+    (lambda g: g.mean(None), TypeError, not_an_instance("None", "str"), ["while processing 'name'"]),
     (lambda g: g.min(), TypeError, "Grouped.min() missing 1 required positional argument: 'name'", None),
     (lambda g: g.max("v", "v"), TypeError, "Grouped.max() takes 1 positional arguments but 2 were given", None),
     (lambda g: g.sum(nme="v"), TypeError, "Grouped.sum() got an unexpected keyword argument 'nme'", None),

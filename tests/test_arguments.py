@@ -7,7 +7,8 @@ import pytest
 import tarnwick
 from tarnwick import Frame
 
-from conftest import frame_of, snapshot
+from helpers.frames import frame_of, snapshot
+from helpers.messages import STR_AS_SEQUENCE, not_an_instance
 
 
 @pytest.fixture
@@ -61,13 +62,13 @@ def conversion_error(call):
 
 
 @pytest.mark.parametrize("values,kind,message", [
-    ("abc", TypeError, "Can't extract `str` to `Vec`"),
-    ({1: 2}, TypeError, "'dict' object is not an instance of 'Sequence'"),
-    ({1, 2}, TypeError, "'set' object is not an instance of 'Sequence'"),
-    ((x for x in [1]), TypeError, "'generator' object is not an instance of 'Sequence'"),
-    (iter([1]), TypeError, "'list_iterator' object is not an instance of 'Sequence'"),
-    (None, TypeError, "'None' is not an instance of 'Sequence'"),
-    (5, TypeError, "'int' object is not an instance of 'Sequence'"),
+    ("abc", TypeError, STR_AS_SEQUENCE),
+    ({1: 2}, TypeError, not_an_instance("dict", "Sequence")),
+    ({1, 2}, TypeError, not_an_instance("set", "Sequence")),
+    ((x for x in [1]), TypeError, not_an_instance("generator", "Sequence")),
+    (iter([1]), TypeError, not_an_instance("list_iterator", "Sequence")),
+    (None, TypeError, not_an_instance("None", "Sequence")),
+    (5, TypeError, not_an_instance("int", "Sequence")),
     ([1, 2.5], TypeError, "'float' object cannot be interpreted as an integer"),
     ([1, "2"], TypeError, "'str' object cannot be interpreted as an integer"),
     ([2**63], OverflowError, None),
@@ -143,10 +144,10 @@ def test_float_conversion_failures_are_the_interpreters():
 
 
 @pytest.mark.parametrize("name,message", [
-    (5, "'int' object is not an instance of 'str'"),
-    (None, "'None' is not an instance of 'str'"),
-    (b"a", "'bytes' object is not an instance of 'str'"),
-    (Indexable(1), "'Indexable' object is not an instance of 'str'"),
+    (5, not_an_instance("int", "str")),
+    (None, not_an_instance("None", "str")),
+    (b"a", not_an_instance("bytes", "str")),
+    (Indexable(1), not_an_instance("Indexable", "str")),
 ])
 def test_text_refusals(f, name, message):
     error = conversion_error(lambda: f.ints(name))
@@ -170,7 +171,7 @@ def test_text_without_utf8_form_is_the_interpreters_error(f):
 def test_text_items_are_checked_one_by_one():
     f = Frame()
     error = conversion_error(lambda: f.add_strings("s", ["a", 1]))
-    assert str(error) == "'int' object is not an instance of 'str'"
+    assert str(error) == not_an_instance("int", "str")
     assert error.__notes__ == ["while processing 'values'"]
 
 

@@ -11,7 +11,7 @@ import pytest
 
 from tarnwick import Frame
 
-from conftest import table, values_of
+from helpers.frames import table, values_of
 
 pa = pytest.importorskip("pyarrow")
 np = pytest.importorskip("numpy")

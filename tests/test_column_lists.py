@@ -7,7 +7,7 @@ from hypothesis import given, settings, strategies as st
 
 import tarnwick
 
-from rows_helpers import frame_with_missing
+from helpers.frames import frame_with_missing
 
 # Texts that meet the text cache's edge cases: the empty text, lengths around
 # its 4-, 8- and 16-byte word boundaries, texts equal but for one middle byte,

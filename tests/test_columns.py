@@ -5,7 +5,7 @@ import pytest
 
 from tarnwick import Frame
 
-from conftest import frame_of, snapshot
+from helpers.frames import frame_of, snapshot
 
 
 def test_new_frame_is_empty():

@@ -6,8 +6,8 @@ from hypothesis import given, settings, strategies as st
 
 from tarnwick import Frame
 
-from conftest import frame_of, snapshot
-from rows_helpers import frame_with_missing
+from helpers.frames import frame_of, snapshot, frame_with_missing
+from helpers.messages import not_an_instance
 
 
 def parts_of(texts, part):
@@ -126,7 +126,7 @@ def test_keywords_and_conversions():
     assert f.ints("dd") == [17]
     with pytest.raises(TypeError) as caught:
         f.add_date_part("x", "d", None)
-    assert str(caught.value) == "'None' is not an instance of 'str'"
+    assert str(caught.value) == not_an_instance("None", "str")
     assert caught.value.__notes__ == ["while processing 'part'"]
     with pytest.raises(TypeError) as caught:
         f.add_date_part("x", 3, "bogus")

@@ -9,7 +9,7 @@ import subprocess
 
 import pytest
 
-from conftest import ROOT
+from helpers.data import ROOT
 
 pytestmark = [
     pytest.mark.skipif(not all(shutil.which(tool) for tool in ("g++", "readelf", "nm", "objdump")),

@@ -7,8 +7,8 @@ from hypothesis import given, settings, strategies as st
 
 from tarnwick import Frame
 
-from conftest import frame_of, snapshot
-from rows_helpers import frame_with_missing, shown_with_missing
+from helpers.frames import frame_of, snapshot, frame_with_missing, shown_with_missing
+from helpers.messages import STR_AS_SEQUENCE, not_an_instance
 
 COMPARISONS = {
     "where_eq": operator.eq,
@@ -246,27 +246,27 @@ def conversion_error(call):
 
 
 @pytest.mark.parametrize("call,kind,message,parameter", [
-    (lambda f: f.where_in("n", "abc"), TypeError, "Can't extract `str` to `Vec`", "values"),
-    (lambda f: f.where_among("n", "abc"), TypeError, "Can't extract `str` to `Vec`", "values"),
-    (lambda f: f.where_in("n", ["a", 1]), TypeError, "'int' object is not an instance of 'str'", "values"),
-    (lambda f: f.where_in("n", None), TypeError, "'None' is not an instance of 'Sequence'", "values"),
-    (lambda f: f.where_among("n", {1.0}), TypeError, "'set' object is not an instance of 'Sequence'", "values"),
-    (lambda f: f.where_is("n", 1), TypeError, "'int' object is not an instance of 'str'", "value"),
-    (lambda f: f.where_eq(1, 1), TypeError, "'int' object is not an instance of 'str'", "name"),
-    (lambda f: f.where_eq(1, "x"), TypeError, "'int' object is not an instance of 'str'", "name"),
+    (lambda f: f.where_in("n", "abc"), TypeError, STR_AS_SEQUENCE, "values"),
+    (lambda f: f.where_among("n", "abc"), TypeError, STR_AS_SEQUENCE, "values"),
+    (lambda f: f.where_in("n", ["a", 1]), TypeError, not_an_instance("int", "str"), "values"),
+    (lambda f: f.where_in("n", None), TypeError, not_an_instance("None", "Sequence"), "values"),
+    (lambda f: f.where_among("n", {1.0}), TypeError, not_an_instance("set", "Sequence"), "values"),
+    (lambda f: f.where_is("n", 1), TypeError, not_an_instance("int", "str"), "value"),
+    (lambda f: f.where_eq(1, 1), TypeError, not_an_instance("int", "str"), "name"),
+    (lambda f: f.where_eq(1, "x"), TypeError, not_an_instance("int", "str"), "name"),
     (lambda f: f.where_eq("n", "1"), TypeError, None, "value"),
     (lambda f: f.where_lt("n", None), TypeError, None, "value"),
     (lambda f: f.where_gt("n", 10**400), OverflowError, None, "value"),
     (lambda f: f.where_among("n", [1, "2"]), TypeError, None, "values"),
     # where_in's sequence of texts by each road: tuple, list, iterated sequence.
     (lambda f: f.where_in("n", ("a", "\ud800")), UnicodeEncodeError, None, "values"),
-    (lambda f: f.where_in("n", ["a", b"a"]), TypeError, "'bytes' object is not an instance of 'str'", "values"),
-    (lambda f: f.where_in("n", b"ab"), TypeError, "'int' object is not an instance of 'str'", "values"),
-    (lambda f: f.where_in("n", range(2)), TypeError, "'int' object is not an instance of 'str'", "values"),
+    (lambda f: f.where_in("n", ["a", b"a"]), TypeError, not_an_instance("bytes", "str"), "values"),
+    (lambda f: f.where_in("n", b"ab"), TypeError, not_an_instance("int", "str"), "values"),
+    (lambda f: f.where_in("n", range(2)), TypeError, not_an_instance("int", "str"), "values"),
     (lambda f: f.where_in("n", BrokenSequence()), LookupError, "broken at 1", "values"),
-    (lambda f: f.where_in("n", {"a": 1}), TypeError, "'dict' object is not an instance of 'Sequence'", "values"),
-    (lambda f: f.where_in("n", iter(["a"])), TypeError, "'list_iterator' object is not an instance of 'Sequence'", "values"),
-    (lambda f: f.where_in(None, ["a", 1]), TypeError, "'None' is not an instance of 'str'", "name"),
+    (lambda f: f.where_in("n", {"a": 1}), TypeError, not_an_instance("dict", "Sequence"), "values"),
+    (lambda f: f.where_in("n", iter(["a"])), TypeError, not_an_instance("list_iterator", "Sequence"), "values"),
+    (lambda f: f.where_in(None, ["a", 1]), TypeError, not_an_instance("None", "str"), "name"),
 ])
 def test_conversion_failures_come_first_and_name_the_parameter(mixed, call, kind, message, parameter):
     # "n" is i64, so where_in would be refused by the engine: conversion wins.

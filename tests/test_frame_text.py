@@ -5,7 +5,7 @@ import pytest
 
 from tarnwick import Frame, read_csv
 
-from conftest import frame_of
+from helpers.frames import frame_of
 
 
 def texts(frame):

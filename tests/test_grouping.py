@@ -9,7 +9,8 @@ import pytest
 import tarnwick
 from tarnwick import Frame
 
-from conftest import frame_of, snapshot
+from helpers.frames import frame_of, snapshot
+from helpers.messages import STR_AS_SEQUENCE, not_an_instance
 
 
 
@@ -64,10 +65,10 @@ def test_key_names_are_checked_in_order(names, message):
 
 
 @pytest.mark.parametrize("names,error,message", [
-    ("a", TypeError, "Can't extract `str` to `Vec`"),
-    ([1], TypeError, "'int' object is not an instance of 'str'"),
-    (None, TypeError, "'None' is not an instance of 'Sequence'"),
-    ({"a": 1}, TypeError, "'dict' object is not an instance of 'Sequence'"),
+    ("a", TypeError, STR_AS_SEQUENCE),
+    ([1], TypeError, not_an_instance("int", "str")),
+    (None, TypeError, not_an_instance("None", "Sequence")),
+    ({"a": 1}, TypeError, not_an_instance("dict", "Sequence")),
 ])
 def test_names_must_be_a_sequence_of_str(names, error, message):
     with pytest.raises(error) as caught:

@@ -10,7 +10,7 @@ import pytest
 import tarnwick
 from tarnwick import Frame
 
-from conftest import frame_of
+from helpers.frames import frame_of
 
 pytestmark = pytest.mark.skipif(
     os.environ.get("TARNWICK_SANITIZED") == "1",

@@ -8,8 +8,8 @@ from hypothesis import given, settings, strategies as st
 
 from tarnwick import Frame
 
-from conftest import frame_of, snapshot
-from rows_helpers import frame_with_missing
+from helpers.frames import frame_of, snapshot, frame_with_missing
+from helpers.messages import STR_AS_SEQUENCE, not_an_instance
 
 NAN = float("nan")
 INF = float("inf")
@@ -61,9 +61,9 @@ def test_select_first_offending_name_decides(names, message):
 
 
 @pytest.mark.parametrize("names,message", [
-    ("ab", "Can't extract `str` to `Vec`"),
-    (["a", 1], "'int' object is not an instance of 'str'"),
-    ({"a": 1}, "'dict' object is not an instance of 'Sequence'"),
+    ("ab", STR_AS_SEQUENCE),
+    (["a", 1], not_an_instance("int", "str")),
+    ({"a": 1}, not_an_instance("dict", "Sequence")),
 ])
 def test_select_conversion_failures(names, message):
     f = frame_of(a=[1])
@@ -216,11 +216,11 @@ def refusal(value):
 
 
 @pytest.mark.parametrize("value,message", [
-    (1, "'int' object is not an instance of 'bool'"),
-    (0, "'int' object is not an instance of 'bool'"),
-    (None, "'None' is not an instance of 'bool'"),
-    ("yes", "'str' object is not an instance of 'bool'"),
-    (numpy.int64(1), "'int64' object is not an instance of 'bool'"),
+    (1, not_an_instance("int", "bool")),
+    (0, not_an_instance("int", "bool")),
+    (None, not_an_instance("None", "bool")),
+    ("yes", not_an_instance("str", "bool")),
+    (numpy.int64(1), not_an_instance("int64", "bool")),
 ])
 def test_descending_refusals(value, message):
     error = refusal(value)

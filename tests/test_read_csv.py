@@ -10,7 +10,9 @@ from hypothesis import given, settings, strategies as st
 import tarnwick
 from tarnwick import read_csv
 
-from conftest import data_file, table, values_of
+from helpers.data import data_file
+from helpers.frames import table, values_of
+from helpers.messages import not_an_instance
 
 def f64(*values):
     return [None if v is None else repr(float(v)) for v in values]
@@ -146,8 +148,8 @@ def test_call_shape(call, error, message):
 
 
 @pytest.mark.parametrize("argument,error,message", [
-    (b"a\n1", TypeError, "'bytes' object is not an instance of 'str'"),
-    (None, TypeError, "'None' is not an instance of 'str'"),
+    (b"a\n1", TypeError, not_an_instance("bytes", "str")),
+    (None, TypeError, not_an_instance("None", "str")),
     ("a\n\ud800", UnicodeEncodeError, None),
 ])
 def test_text_must_be_a_str_with_a_utf8_form(argument, error, message):

@@ -15,7 +15,7 @@ import pytest
 import tarnwick
 from tarnwick import Frame
 
-from conftest import frame_of, snapshot
+from helpers.frames import frame_of, snapshot
 
 
 def run_in_thread(fn):

@@ -7,7 +7,8 @@ from hypothesis import given, settings, strategies as st
 import tarnwick
 from tarnwick import Frame, read_csv
 
-from conftest import data_file, frame_of, table
+from helpers.data import data_file
+from helpers.frames import frame_of, table
 
 # Unicode White_Space: a text starting with one of these is quoted.
 WHITE_SPACE = ("\t\n\x0b\x0c\r \x85\xa0\u1680\u2000\u2001\u2002\u2003\u2004\u2005\u2006"

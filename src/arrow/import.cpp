@@ -175,6 +175,26 @@ std::vector<std::int64_t> read_indices(const ArrowArray& array, NumberType type)
     return out;
 }
 
+// The number type of an Arrow format of a number: "c" int8 to "L" uint64,
+// "e", "f", "g" for the floats; nothing for any other format.
+std::optional<NumberType> arrow_number_type(std::string_view format) {
+    if (format.size() != 1) return std::nullopt;
+    switch (format[0]) {
+        case 'c': return NumberType::i8;
+        case 's': return NumberType::i16;
+        case 'i': return NumberType::i32;
+        case 'l': return NumberType::i64;
+        case 'C': return NumberType::u8;
+        case 'S': return NumberType::u16;
+        case 'I': return NumberType::u32;
+        case 'L': return NumberType::u64;
+        case 'e': return NumberType::f16;
+        case 'f': return NumberType::f32;
+        case 'g': return NumberType::f64;
+        default: return std::nullopt;
+    }
+}
+
 // Whether arrays of `type` can become a column of the kind of View.
 bool fits(std::type_identity<IntView>, NumberType type) {
     return is_integer(type);
@@ -201,24 +221,6 @@ std::string type_name(const ArrowSchema& schema) {
         return std::format("timestamp[{}]", unit);
     }
     return std::format("of format \"{}\"", format);
-}
-
-std::optional<NumberType> arrow_number_type(std::string_view format) {
-    if (format.size() != 1) return std::nullopt;
-    switch (format[0]) {
-        case 'c': return NumberType::i8;
-        case 's': return NumberType::i16;
-        case 'i': return NumberType::i32;
-        case 'l': return NumberType::i64;
-        case 'C': return NumberType::u8;
-        case 'S': return NumberType::u16;
-        case 'I': return NumberType::u32;
-        case 'L': return NumberType::u64;
-        case 'e': return NumberType::f16;
-        case 'f': return NumberType::f32;
-        case 'g': return NumberType::f64;
-        default: return std::nullopt;
-    }
 }
 
 ImportResult<void> ColumnImport::check_type(const ArrowSchema& schema, DType kind) {

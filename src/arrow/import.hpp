@@ -28,10 +28,6 @@ struct ImportFailure {
 template <class T>
 using ImportResult = Result<T, ImportFailure>;
 
-// The number type of an Arrow format of a number: "c" int8 to "L" uint64,
-// "e", "f", "g" for the floats; nothing for any other format.
-std::optional<NumberType> arrow_number_type(std::string_view format);
-
 // Builds one column from the arrays of one Arrow type, chunk after chunk.
 class ColumnImport {
   public:

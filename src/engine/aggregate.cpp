@@ -198,6 +198,17 @@ bool is_key(const Grouped& grouped, std::string_view name) {
     return std::ranges::find(grouped.keys, name) != grouped.keys.end();
 }
 
+// The key frame with `values` (one entry per group) appended as column
+// `name`; refused when `name` is a key.
+Result<Frame> attach_result(const Grouped& grouped, std::string_view name, ColumnValues values) {
+    if (is_key(grouped, name)) {
+        return frame_error(std::format("column {} is a key of this grouping", quoted(name)));
+    }
+    TARNWICK_ASSIGN_OR_RETURN(Frame frame, key_frame(grouped));
+    TARNWICK_RETURN_IF_FAILED(add_column(frame, name, std::move(values)));
+    return frame;
+}
+
 }  // namespace
 
 Result<Frame> aggregate(const Grouped& grouped, std::string_view name, Aggregation kind) {
@@ -218,15 +229,6 @@ Result<Frame> count_rows(const Grouped& grouped) {
         }
     }
     return key_frame(grouped);
-}
-
-Result<Frame> attach_result(const Grouped& grouped, std::string_view name, ColumnValues values) {
-    if (is_key(grouped, name)) {
-        return frame_error(std::format("column {} is a key of this grouping", quoted(name)));
-    }
-    TARNWICK_ASSIGN_OR_RETURN(Frame frame, key_frame(grouped));
-    TARNWICK_RETURN_IF_FAILED(add_column(frame, name, std::move(values)));
-    return frame;
 }
 
 }  // namespace tarnwick

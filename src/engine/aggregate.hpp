@@ -20,8 +20,4 @@ Result<Frame> aggregate(const Grouped& grouped, std::string_view name, Aggregati
 // key; the key columns alone when both are keys.
 Result<Frame> count_rows(const Grouped& grouped);
 
-// The key frame with `values` (one entry per group) appended as column
-// `name`; refused when `name` is a key.
-Result<Frame> attach_result(const Grouped& grouped, std::string_view name, ColumnValues values);
-
 }  // namespace tarnwick

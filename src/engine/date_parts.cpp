@@ -1,5 +1,7 @@
 #include "engine/date_parts.hpp"
 
+#include "engine/date_parts_internal.hpp"
+
 #include <bit>
 #include <cstring>
 #include <string>

@@ -2,7 +2,6 @@
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <string_view>
 
 #include "engine/frame.hpp"
@@ -14,16 +13,6 @@ enum class DatePart : std::uint8_t { year, month, day };
 // "year", "month" or "day", byte for byte; anything else fails with
 // part "{part}": give "year", "month" or "day".
 Result<DatePart> parse_date_part(std::string_view word);
-
-// The three numbers of a valid date text: exactly YYYY-MM-DD in ASCII digits,
-// year 1 to 9999, month 1 to 12, day within the month of the proleptic
-// Gregorian calendar. nullopt for anything else.
-struct Date {
-    std::int32_t year;
-    std::int32_t month;
-    std::int32_t day;
-};
-std::optional<Date> parse_date(std::string_view text);
 
 // The chosen part of each row's entry of the str column `source`, in row
 // order: missing where the entry is missing. Fails for an absent column, a

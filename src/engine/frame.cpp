@@ -1,5 +1,7 @@
 #include "engine/frame.hpp"
 
+#include "engine/frame_internal.hpp"
+
 #include <format>
 
 #include "base/quoted.hpp"

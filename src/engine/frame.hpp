@@ -86,11 +86,6 @@ static_assert(row_limit - 1 == std::numeric_limits<std::uint32_t>::max());
 // here, so no frame ever stores a column that long.
 Result<void> add_column(Frame& frame, std::string_view name, ColumnValues values);
 
-// add_column with a smaller bound in place of row_limit, so that tests reach
-// the refusal without a column of 2^32 entries.
-Result<void> add_column_within(Frame& frame, std::string_view name, ColumnValues values,
-                               std::uint64_t limit);
-
 // The first column whose name is byte-equal to `name`.
 Result<const Column*> find_column(const Frame& frame, std::string_view name);
 

@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "engine/group_keys.hpp"
+#include "engine/grouping_internal.hpp"
 #include "engine/key_hash.hpp"
 #include "engine/key_text.hpp"
 #include "engine/select.hpp"

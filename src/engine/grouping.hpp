@@ -4,7 +4,6 @@
 #include <span>
 #include <string>
 
-#include "base/hash.hpp"
 #include "engine/grouped.hpp"
 
 namespace tarnwick {
@@ -16,15 +15,6 @@ namespace tarnwick {
 // floats equal as numbers (0.0 and -0.0 meet) or NaNs of one bit pattern;
 // strings of the same bytes. With no key columns every row is in group 0.
 Result<Grouped> group(const Frame& frame, std::span<const std::string> names);
-
-// How a grouping hashes its keys: the process's keys and all 64 bits, except
-// where a test narrows the hash with `mask` to make distinct keys collide.
-struct KeyHashing {
-    HashKeys keys;
-    std::uint64_t mask;
-};
-Result<Grouped> group(const Frame& frame, std::span<const std::string> names,
-                      const KeyHashing& hashing);
 
 // The key columns with one row per group, in group order, each holding the
 // entries of the group's first row, in plain storage.

@@ -1,5 +1,7 @@
 #include "engine/slice.hpp"
 
+#include "engine/slice_internal.hpp"
+
 #include <cstring>
 
 namespace tarnwick {

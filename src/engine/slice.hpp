@@ -7,10 +7,6 @@
 
 namespace tarnwick {
 
-// The number of rows head(n) and tail(n) keep of a frame of `height` rows:
-// min(n, height) for n >= 0, max(height + n, 0) for n < 0.
-std::uint64_t slice_count(std::uint64_t height, std::int64_t n);
-
 // The first (head) or last (tail) slice_count(height, n) rows, in their order.
 // Keeping every row shares the frame's columns and selection and allocates no
 // selection.

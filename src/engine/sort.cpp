@@ -183,8 +183,7 @@ void order_equal_prefixes(TextView view, const PodVector<std::uint64_t>& keys,
     }
 }
 
-}  // namespace
-
+// The sorted storage positions (what sort_by passes to take_rows).
 RowSelection sorted_positions(const Frame& frame, const ColumnValues& values, bool descending) {
     PodVector<std::uint64_t> keys;
     PodVector<std::uint32_t> positions;
@@ -222,6 +221,8 @@ RowSelection sorted_positions(const Frame& frame, const ColumnValues& values, bo
     }
     return positions;
 }
+
+}  // namespace
 
 Result<Frame> sort_by(const Frame& frame, std::string_view name, bool descending) {
     TARNWICK_ASSIGN_OR_RETURN(const Column* column, find_column(frame, name));

@@ -14,7 +14,4 @@ namespace tarnwick {
 // only. Shares the frame's storage; fails only for an absent column.
 Result<Frame> sort_by(const Frame& frame, std::string_view name, bool descending);
 
-// The sorted storage positions themselves (what sort_by passes to take_rows).
-RowSelection sorted_positions(const Frame& frame, const ColumnValues& values, bool descending);
-
 }  // namespace tarnwick

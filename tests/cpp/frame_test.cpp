@@ -1,4 +1,5 @@
 #include "engine/frame.hpp"
+#include "engine/frame_internal.hpp"
 #include "engine/select.hpp"
 
 #include <gtest/gtest.h>

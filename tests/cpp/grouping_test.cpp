@@ -1,4 +1,5 @@
 #include "engine/grouping.hpp"
+#include "engine/grouping_internal.hpp"
 
 #include <gtest/gtest.h>
 

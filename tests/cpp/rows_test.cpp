@@ -10,8 +10,10 @@
 
 #include "columns.hpp"
 #include "engine/date_parts.hpp"
+#include "engine/date_parts_internal.hpp"
 #include "engine/filters.hpp"
 #include "engine/slice.hpp"
+#include "engine/slice_internal.hpp"
 #include "engine/sort.hpp"
 
 namespace tarnwick {

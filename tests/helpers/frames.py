@@ -1,5 +1,43 @@
-"""Helpers shared by the row-operation tests."""
+"""Frames built for tests, and what they show."""
 import tarnwick
+
+
+def frame_of(**columns):
+    """A frame from keyword columns: ints, floats or strs by their first value."""
+    frame = tarnwick.Frame()
+    for name, values in columns.items():
+        kind = type(values[0]) if values else int
+        if kind is float:
+            frame.add_floats(name, values)
+        elif kind is str:
+            frame.add_strings(name, values)
+        else:
+            frame.add_ints(name, values)
+    return frame
+
+
+READERS = {"i64": "ints", "f64": "floats", "str": "strings"}
+
+
+def values_of(frame, name):
+    """The entries of a column, read with the method of its dtype."""
+    return getattr(frame, READERS[frame.dtypes()[frame.names().index(name)]])(name)
+
+
+def table(frame):
+    """(name, dtype, values) per column; floats as repr, so -0.0 and nan compare."""
+    result = []
+    for name, dtype in zip(frame.names(), frame.dtypes()):
+        values = values_of(frame, name)
+        if dtype == "f64":
+            values = [None if v is None else repr(v) for v in values]
+        result.append((name, dtype, values))
+    return result
+
+
+def snapshot(frame):
+    """Everything a frame shows, for checking that a call left it unchanged."""
+    return frame.height(), table(frame)
 
 
 def frame_with_missing(**columns):
