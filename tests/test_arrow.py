@@ -200,6 +200,89 @@ def test_refusals_name_the_type_or_row_and_leave_the_frame_alone():
     assert f.names() == ["a"]
 
 
+# -- UTF-8: the import's validation against Python's own decoder ---------------
+
+def utf8_array(texts):
+    """A utf8 array of the given byte strings, unchecked by pyarrow."""
+    offsets = np.cumsum([0] + [len(t) for t in texts]).astype(np.int32)
+    return pa.Array.from_buffers(pa.string(), len(texts),
+                                 [None, pa.py_buffer(offsets), pa.py_buffer(b"".join(texts))])
+
+
+def imported(texts):
+    f = Frame()
+    try:
+        f.add_strings("s", utf8_array(texts))
+    except ValueError as e:
+        return str(e)
+    return f.strings("s")
+
+
+def decoded(texts):
+    """What the import must give: the texts, or the first that Python refuses."""
+    for row, text in enumerate(texts):
+        try:
+            text.decode("utf-8")
+        except UnicodeDecodeError:
+            return f"row {row}: the text is not valid UTF-8"
+    return [t.decode("utf-8") for t in texts]
+
+
+def sequence(code_point, length=None):
+    """The UTF-8 form of a code point in `length` bytes, overlong or beyond
+    U+10FFFF as asked: the form a strict decoder must refuse."""
+    length = length or (1 if code_point < 0x80 else 2 if code_point < 0x800
+                        else 3 if code_point < 0x10000 else 4)
+    if length == 1:
+        return bytes([code_point])
+    lead = (0xF00 >> length) & 0xFF
+    tail = [0x80 | (code_point >> (6 * i)) & 0x3F for i in range(length - 1)]
+    return bytes([lead | code_point >> (6 * (length - 1))] + tail[::-1])
+
+
+def edge_sequences():
+    """Every boundary code point and the ill-formed sequences around them."""
+    valid = [0, 0x7F, 0x80, 0x7FF, 0x800, 0xFFF, 0x1000, 0xD7FF, 0xE000, 0xFFFD, 0xFFFF,
+             0x10000, 0x3FFFF, 0x40000, 0xFFFFF, 0x100000, 0x10FFFF]
+    for cp in valid:
+        encoded = sequence(cp)
+        yield encoded
+        yield from (encoded[:cut] for cut in range(1, len(encoded)))  # cut short
+    yield from (sequence(cp) for cp in (0xD800, 0xDBFF, 0xDC00, 0xDFFF))  # surrogates
+    yield from (sequence(cp, 4) for cp in (0x110000, 0x13FFFF, 0x1FFFFF))  # beyond U+10FFFF
+    yield from (sequence(cp, n) for cp, n in ((0, 2), (0x7F, 2), (0x7FF, 3), (0xFFFF, 4)))  # overlong
+    yield from (bytes([b]) for b in range(0x80, 0x100))  # continuations and bad leads
+    yield from (bytes([lead, follow]) for lead in (0xC2, 0xE0, 0xED, 0xF0, 0xF4)
+                for follow in (0x7F, 0x80, 0x9F, 0xA0, 0xBF, 0xC0))
+
+
+def test_utf8_validation_agrees_with_pythons_decoder_at_every_edge():
+    """Each edge alone and after 0 to 9 ASCII bytes (so that it falls inside and
+    across the words the validation reads eight bytes at a time), with ASCII
+    after it."""
+    for edge in edge_sequences():
+        for before in range(10):
+            text = b"a" * before + edge
+            for texts in ([text], [text + b"z"], [b"ok", text]):
+                assert imported(texts) == decoded(texts), texts
+
+
+def test_utf8_validation_agrees_with_pythons_decoder_on_random_bytes():
+    """Random byte strings of every length up to 24, drawn mostly from the bytes
+    that matter (ASCII, continuations, leads), some rows at a time, so that a
+    character cut at one entry's end meets the next entry's bytes."""
+    rng = random.Random(8)
+    alphabet = [0x41, 0x7F, 0x80, 0x8F, 0x90, 0x9F, 0xA0, 0xBF, 0xC0, 0xC2, 0xDF, 0xE0, 0xE1,
+                0xED, 0xEF, 0xF0, 0xF1, 0xF4, 0xF5, 0xFF]
+    for length in range(25):
+        for _ in range(120):
+            texts = [bytes(rng.choice(alphabet) for _ in range(rng.randint(0, length)))
+                     for _ in range(rng.randint(1, 3))]
+            assert imported(texts) == decoded(texts), texts
+    for cut in ([b"a\xc3", b"\xa9"], [b"\xe2\x82", b"\xac"], [b"\xf0\x9f\x98", b"\x80"]):
+        assert imported(cut) == decoded(cut) == "row 0: the text is not valid UTF-8"
+
+
 class Elements:
     """The same items as `inner`, seen only through the sequence protocol."""
 
