@@ -284,15 +284,15 @@ std::optional<bool> to_truth(PyObject* object, const char* parameter) {
     return value;
 }
 
-std::optional<ColumnValues> to_integer_column(PyObject* object, const char* parameter) {
+std::optional<ColumnValues> to_integer_sequence(PyObject* object, const char* parameter) {
     return to_number_column<std::int64_t>(object, parameter, item_integer);
 }
 
-std::optional<ColumnValues> to_float_column(PyObject* object, const char* parameter) {
+std::optional<ColumnValues> to_float_sequence(PyObject* object, const char* parameter) {
     return to_number_column<double>(object, parameter, item_float);
 }
 
-std::optional<ColumnValues> to_text_column(PyObject* object, const char* parameter) {
+std::optional<ColumnValues> to_text_sequence(PyObject* object, const char* parameter) {
     StringColumnBuilder builder;
     Py_ssize_t hint = 0;
     bool reserved = false;

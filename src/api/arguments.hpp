@@ -35,10 +35,11 @@ std::optional<std::int64_t> to_integer(PyObject* object, const char* parameter);
 std::optional<double> to_float(PyObject* object, const char* parameter);
 std::optional<bool> to_truth(PyObject* object, const char* parameter);
 
-// Sequences of a kind, converted straight into column storage.
-std::optional<ColumnValues> to_integer_column(PyObject* object, const char* parameter);
-std::optional<ColumnValues> to_float_column(PyObject* object, const char* parameter);
-std::optional<ColumnValues> to_text_column(PyObject* object, const char* parameter);
+// Sequences of a kind (the last way of column_import.hpp, after Arrow and
+// buffers), converted item by item straight into column storage.
+std::optional<ColumnValues> to_integer_sequence(PyObject* object, const char* parameter);
+std::optional<ColumnValues> to_float_sequence(PyObject* object, const char* parameter);
+std::optional<ColumnValues> to_text_sequence(PyObject* object, const char* parameter);
 
 // Sequences of a kind as plain vectors, for short lists of names or values.
 std::optional<std::vector<double>> to_float_list(PyObject* object, const char* parameter);

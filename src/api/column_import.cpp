@@ -28,15 +28,15 @@ std::optional<ColumnValues> to_values(PyObject* object, const char* parameter, D
 }  // namespace
 
 std::optional<ColumnValues> to_integer_values(PyObject* object, const char* parameter) {
-    return to_values(object, parameter, DType::i64, to_integer_column);
+    return to_values(object, parameter, DType::i64, to_integer_sequence);
 }
 
 std::optional<ColumnValues> to_float_values(PyObject* object, const char* parameter) {
-    return to_values(object, parameter, DType::f64, to_float_column);
+    return to_values(object, parameter, DType::f64, to_float_sequence);
 }
 
 std::optional<ColumnValues> to_text_values(PyObject* object, const char* parameter) {
-    return to_values(object, parameter, DType::str, to_text_column);
+    return to_values(object, parameter, DType::str, to_text_sequence);
 }
 
 }  // namespace tarnwick::api
