@@ -2,6 +2,7 @@
 // mask. Built once, then immutable and shared between frames.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <span>
@@ -91,9 +92,14 @@ class PresenceBuilder {
     // Entry `index` is missing; the entries before it that were not marked
     // are present. Indices must rise.
     void mark_missing(std::size_t index) {
-        if (mask_.capacity() == 0) mask_.reserve(expected_ > index ? expected_ : index + 1);
-        fill_present(index);
-        mask_.push_back(0);
+        std::size_t from = mask_.size();
+        if (index >= mask_.capacity()) {
+            std::size_t doubled = 2 * mask_.capacity();
+            mask_.reserve(std::max({index + 1, doubled, expected_}));
+        }
+        mask_.resize_for_overwrite(index + 1);
+        std::memset(mask_.data() + from, 1, index - from);
+        mask_[index] = 0;
     }
     bool any_missing() const { return !mask_.empty(); }
     // The mask of a column of `size` entries: empty when none is missing.
