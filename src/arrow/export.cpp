@@ -114,15 +114,6 @@ std::int64_t pack_validity(const std::uint8_t* present, std::size_t size, At at,
     return static_cast<std::int64_t>(size - set);
 }
 
-template <class T>
-PodVector<T> gather(const T* source, std::span<const std::uint32_t> positions) {
-    PodVector<T> result(positions.size());
-    T* out = result.data();
-    for (std::size_t i = 0; i < positions.size(); ++i)
-        out[i] = source[positions[i]];
-    return result;
-}
-
 constexpr std::size_t max_small_bytes = std::numeric_limits<std::int32_t>::max();
 
 // The format of a column of each kind.
@@ -194,12 +185,12 @@ std::shared_ptr<ColumnBuffers> selected_buffers(const ColumnValues& values,
     }
     visit(values, Overloaded{
                       [&](IntView view) {
-                          out->ints = gather(view.values, positions);
+                          out->ints = gather_values(view.values, positions);
                           out->buffers[1] = or_zero(out->ints.data());
                       },
                       [&](FloatView view) {
                           out->format = "g";
-                          out->floats = gather(view.values, positions);
+                          out->floats = gather_values(view.values, positions);
                           out->buffers[1] = or_zero(out->floats.data());
                       },
                       [&](TextView view) {

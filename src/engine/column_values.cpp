@@ -43,26 +43,13 @@ ColumnValues ColumnValues::of_str(PodVector<std::uint64_t> offsets, PodVector<ch
     return column;
 }
 
-namespace {
-
-template <class T>
-PodVector<T> gather_array(const T* source, std::span<const std::uint32_t> positions) {
-    PodVector<T> result(positions.size());
-    T* out = result.data();
-    for (std::size_t i = 0; i < positions.size(); ++i)
-        out[i] = source[positions[i]];
-    return result;
-}
-
-}  // namespace
-
 ColumnValues ColumnValues::gather(std::span<const std::uint32_t> positions) const {
     PodVector<std::uint8_t> present;
-    if (has_missing()) present = gather_array(present_.data(), positions);
+    if (has_missing()) present = gather_values(present_.data(), positions);
     return visit(
         *this, Overloaded{
                    [&]<class T>(NumberView<T> view) {
-                       return of_numbers(gather_array(view.values, positions), std::move(present));
+                       return of_numbers(gather_values(view.values, positions), std::move(present));
                    },
                    [&](TextView view) {
                        std::size_t total = 0;

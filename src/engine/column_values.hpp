@@ -83,6 +83,16 @@ class ColumnValues {
     PodVector<char> bytes_;
 };
 
+// values[positions[i]] for every i: the entries at the positions, in order.
+template <class T>
+PodVector<T> gather_values(const T* values, std::span<const std::uint32_t> positions) {
+    PodVector<T> result(positions.size());
+    T* out = result.data();
+    for (std::size_t i = 0; i < positions.size(); ++i)
+        out[i] = values[positions[i]];
+    return result;
+}
+
 // A presence mask made entry by entry, allocated only at the first missing
 // entry: the one way every builder of columns keeps track of missing entries.
 class PresenceBuilder {
