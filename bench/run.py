@@ -67,6 +67,17 @@ def run_size(rows, selected, repeat, log):
     data.numeric = datasets.Numeric(rows)
     data.numeric.raw = data.numeric.csv.encode()
     log(f"   mixed text {len(data.raw) / 1e6:.1f} MB, numeric text {len(data.numeric.raw) / 1e6:.1f} MB")
+    made = {}
+
+    def table(name):
+        """A table only read, made on first use."""
+        if name not in made:
+            made[name] = datasets.make_table(name, rows)
+            made[name].raw = made[name].csv.encode()
+            log(f"   {name} text {len(made[name].raw) / 1e6:.1f} MB, {made[name].rows:,} rows")
+        return made[name]
+
+    data.tables = table
     results = []
     if hasattr(tasks.tarnwick, "read_csv"):
         memory = measure_memory(data.csv)
@@ -95,6 +106,8 @@ def run_size(rows, selected, repeat, log):
             }
             log(f"   {task.name:28} {system:11} {seconds * 1e3:9.1f} ms  faults {faults:>8}"
                 + ("" if agrees else "  RESULT DIFFERS"))
+        if hasattr(task, "shape"):
+            entry.update(task.shape(data))
         results.append(entry)
     return results
 
@@ -137,6 +150,12 @@ def main():
         results += run_size(rows, selected, args.repeat, log)
     print()
     print(report.table(results))
+    widths = report.width_table(results)
+    if widths:
+        print()
+        print(widths)
+        if not args.smoke:  # a single call on tiny texts says nothing about the goal
+            print(report.width_check(results))
     differing = [(r["task"], s) for r in results for s, v in r["systems"].items() if not v["agrees"]]
     if args.smoke:
         if differing:
@@ -149,6 +168,7 @@ def main():
     document = {"machine": machine(), "results": results}
     (RESULTS / f"{stem}.json").write_text(json.dumps(document, indent=1) + "\n")
     report.chart(results, RESULTS / f"{stem}.png", document["machine"])
+    report.width_chart(results, RESULTS / f"{stem}-width.png", document["machine"])
     print(f"\nwrote {RESULTS / (stem + '.json')} and {RESULTS / (stem + '.png')}")
 
 
