@@ -207,27 +207,34 @@ void ColumnBuilder::take_strings(Fields fields) {
     bytes_.resize_for_overwrite(used);
 }
 
-// The arrays were reserved for the rows expected, a tenth more than came:
-// what they did not use is given back.
+namespace {
+
+// An array reserved for the rows expected keeps what it holds: the memory
+// past it is given back (a tenth, usually), or, where the text's first rows
+// promised far more than came, the values move to an array of their size.
+template <class T>
+PodVector<T> trimmed(PodVector<T>& values) {
+    values.shrink_to_fit();
+    values.release_unused_memory();
+    return std::move(values);
+}
+
+}  // namespace
+
 ColumnValues ColumnBuilder::finish(std::size_t rows) {
     if (!presence_.empty()) presence_.resize_for_overwrite(rows);
-    presence_.release_unused_memory();
     switch (phase_) {
         case Phase::integers:
             ints_.resize_for_overwrite(rows);
-            ints_.release_unused_memory();
-            return ColumnValues::of_i64(std::move(ints_), std::move(presence_));
+            return ColumnValues::of_i64(trimmed(ints_), trimmed(presence_));
         case Phase::numbers:
             floats_.resize_for_overwrite(rows);
-            floats_.release_unused_memory();
-            return ColumnValues::of_f64(std::move(floats_), std::move(presence_));
+            return ColumnValues::of_f64(trimmed(floats_), trimmed(presence_));
         case Phase::strings:
         case Phase::waiting: break;
     }
     if (offsets_.empty()) offsets_.push_back(0);
-    offsets_.release_unused_memory();
-    bytes_.release_unused_memory();
-    return ColumnValues::of_str(std::move(offsets_), std::move(bytes_), std::move(presence_));
+    return ColumnValues::of_str(trimmed(offsets_), trimmed(bytes_), trimmed(presence_));
 }
 
 }  // namespace tarnwick
