@@ -3,15 +3,15 @@
 #include <algorithm>
 #include <unordered_set>
 
+#include "base/hash.hpp"
+#include "base/utf8.hpp"
 #include "csv/column_typing.hpp"
 #include "csv/tokenizer.hpp"
-#include "engine/hash_keys.hpp"
 
 namespace tarnwick {
 
 namespace {
 
-constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 // Field offsets are 32-bit.
 constexpr std::uint64_t text_limit = std::uint64_t{1} << 32;
 // The frame is built without add_column, so its row bound holds by this: the

@@ -4,15 +4,14 @@
 #include <array>
 #include <cstring>
 
+#include "base/unicode.hpp"
+#include "base/utf8.hpp"
 #include "csv/number_parse.hpp"
 #include "repr/number_text.hpp"
-#include "repr/unicode.hpp"
 
 namespace tarnwick {
 
 namespace {
-
-constexpr std::string_view byte_order_mark = "\xEF\xBB\xBF";
 
 // Appends to a PodVector<char> through a raw pointer: room() makes sure of
 // the space, and the writer moves `out` past what it writes.
