@@ -4,6 +4,8 @@
 #include <cstring>
 #include <format>
 
+#include "csv/syntax.hpp"
+
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
@@ -12,15 +14,11 @@ namespace tarnwick {
 
 namespace {
 
-bool ends_unquoted_field(char c) {
-    return c == ',' || c == '\n' || c == '\r';
-}
-
 std::uint64_t separators(const char* p) {
 #if defined(__SSE2__)
-    const __m128i comma = _mm_set1_epi8(',');
-    const __m128i lf = _mm_set1_epi8('\n');
-    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i comma = _mm_set1_epi8(separator_byte);
+    const __m128i lf = _mm_set1_epi8(line_feed);
+    const __m128i cr = _mm_set1_epi8(carriage_return);
     std::uint64_t bits = 0;
     for (int i = 0; i < 4; ++i) {
         __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
@@ -43,8 +41,8 @@ std::uint64_t separators(const char* p) {
 // over to `line`.
 const char* find_quote(const char* p, const char* end, std::uint64_t& line) {
 #if defined(__SSE2__)
-    const __m128i quote = _mm_set1_epi8('"');
-    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i quote = _mm_set1_epi8(quote_byte);
+    const __m128i lf = _mm_set1_epi8(line_feed);
     while (end - p >= 16) {
         __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
         unsigned quotes = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, quote)));
@@ -58,8 +56,8 @@ const char* find_quote(const char* p, const char* end, std::uint64_t& line) {
         p += 16;
     }
 #endif
-    for (; p != end && *p != '"'; ++p)
-        line += *p == '\n';
+    for (; p != end && *p != quote_byte; ++p)
+        line += *p == line_feed;
     return p;
 }
 
@@ -140,10 +138,10 @@ std::optional<std::string> Tokenizer::read_block(RecordBlock& block) {
 [[gnu::always_inline]] inline std::optional<std::string> Tokenizer::read_record(
     std::uint64_t record_line) {
     fields_ = 0;
-    if (have_header_ && (*p_ == '\n' || *p_ == '\r')) {
+    if (have_header_ && is_line_end(*p_)) {
         // A blank line: one empty field, skipped.
         blank_ = true;
-        if (*p_++ == '\r' && p_ != end_ && *p_ == '\n') ++p_;
+        if (*p_++ == carriage_return && p_ != end_ && *p_ == line_feed) ++p_;
         return std::nullopt;
     }
     blank_ = false;
@@ -153,7 +151,7 @@ std::optional<std::string> Tokenizer::read_block(RecordBlock& block) {
             add_field({offset(p_), offset(p_), false, false});
             return std::nullopt;
         }
-        if (*p_ != '"') {
+        if (*p_ != quote_byte) {
             const char* stop = window_.next(p_);
             add_field({offset(p_), offset(stop), false, false});
             p_ = stop;
@@ -162,8 +160,8 @@ std::optional<std::string> Tokenizer::read_block(RecordBlock& block) {
         }
         if (p_ == end_) return std::nullopt;
         char ender = *p_++;
-        if (ender == ',') continue;
-        if (ender == '\r' && p_ != end_ && *p_ == '\n') ++p_;
+        if (ender == separator_byte) continue;
+        if (ender == carriage_return && p_ != end_ && *p_ == line_feed) ++p_;
         return std::nullopt;
     }
 }
@@ -179,7 +177,7 @@ std::optional<std::string> Tokenizer::read_quoted_field(std::uint64_t record_lin
             return std::format("line {}: a quoted field is never closed", record_line);
         }
         const char* after = quote + 1;
-        if (after != end_ && *after == '"') {
+        if (after != end_ && *after == quote_byte) {
             doubled = true;
             search = after + 1;
             continue;
@@ -213,7 +211,7 @@ std::size_t copy_field_text(char* out, std::string_view text, FieldSpan span) {
     char* start = out;
     for (std::size_t i = 0; i < size; ++i) {
         *out++ = from[i];
-        if (from[i] == '"') ++i;
+        if (from[i] == quote_byte) ++i;
     }
     return static_cast<std::size_t>(out - start);
 }

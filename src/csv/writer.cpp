@@ -7,6 +7,7 @@
 #include "base/unicode.hpp"
 #include "base/utf8.hpp"
 #include "csv/number_parse.hpp"
+#include "csv/syntax.hpp"
 #include "repr/number_text.hpp"
 
 namespace tarnwick {
@@ -50,8 +51,8 @@ class Output {
 // Per byte: 1 for the four bytes that need quotes, 0x80 for a non-ASCII one.
 constexpr auto byte_flags = [] {
     std::array<unsigned char, 256> table{};
-    for (unsigned char c : {',', '"', '\n', '\r'})
-        table[c] = 1;
+    for (char c : quoted_for)
+        table[static_cast<unsigned char>(c)] = 1;
     for (std::size_t c = 0x80; c < 256; ++c)
         table[c] = 0x80;
     return table;
@@ -85,7 +86,8 @@ bool needs_quotes(std::string_view text, unsigned char& bits) {
         std::uint64_t v;
         std::memcpy(&v, p, 8);
         seen |= v;
-        special |= has_byte(v, ',') | has_byte(v, '"') | has_byte(v, '\n') | has_byte(v, '\r');
+        for (char c : quoted_for)
+            special |= has_byte(v, c);
     }
     unsigned flags = (seen & high) != 0 ? 0x80 : 0;
     for (; p != end; ++p)
@@ -97,12 +99,12 @@ bool needs_quotes(std::string_view text, unsigned char& bits) {
 void write_quoted(Output& output, std::string_view text) {
     output.room(2 * text.size() + 2);
     char* out = output.out;
-    *out++ = '"';
+    *out++ = quote_byte;
     for (char c : text) {
         *out++ = c;
-        if (c == '"') *out++ = '"';
+        if (c == quote_byte) *out++ = quote_byte;
     }
-    *out++ = '"';
+    *out++ = quote_byte;
     output.out = out;
 }
 
@@ -128,7 +130,7 @@ void put(Output& output, char c) {
 void write_header(Output& output, const Frame& frame) {
     bool first = true;
     for (const Column& column : frame.columns()) {
-        if (!first) put(output, ',');
+        if (!first) put(output, separator_byte);
         // A name that starts the text with the byte-order mark would lose it to
         // the reader, which drops a leading mark: quoted, the mark is content.
         if (first && column.name.starts_with(byte_order_mark)) {
@@ -139,7 +141,7 @@ void write_header(Output& output, const Frame& frame) {
         }
         first = false;
     }
-    put(output, '\n');
+    put(output, line_feed);
 }
 
 // One column's storage, read by position.
@@ -177,10 +179,10 @@ struct CellSource {
                     // A number-looking text never holds a quote.
                     output.room(text.size() + 2);
                     char* out = output.out;
-                    *out++ = '"';
+                    *out++ = quote_byte;
                     std::memcpy(out, text.data(), text.size());
                     out += text.size();
-                    *out++ = '"';
+                    *out++ = quote_byte;
                     output.out = out;
                 } else {
                     write_escaped(output, text);
@@ -249,10 +251,10 @@ CsvText write_csv(const Frame& frame) {
         write_header(output, frame);
         frame.for_each_position([&](std::size_t, std::size_t position) {
             for (std::size_t i = 0; i < cells.size(); ++i) {
-                if (i != 0) put(output, ',');
+                if (i != 0) put(output, separator_byte);
                 cells[i].write(output, position);
             }
-            put(output, '\n');
+            put(output, line_feed);
         });
         ascii = (output.copied_bits & 0x80) == 0;
     }
