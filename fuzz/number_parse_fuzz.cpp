@@ -20,6 +20,7 @@
 #include <string_view>
 
 #include "csv/number_parse.hpp"
+#include "csv/number_parse_internal.hpp"
 
 namespace {
 

@@ -16,7 +16,9 @@
 #include <vector>
 
 #include "csv/reader.hpp"
+#include "csv/reader_internal.hpp"
 #include "csv/writer.hpp"
+#include "csv/writer_internal.hpp"
 #include "repr/frame_text.hpp"
 #include "repr/number_text.hpp"
 

@@ -32,11 +32,7 @@ void ColumnBuilder::take(const RecordBlock& block, std::size_t column, std::stri
     expected_rows_ = std::max(expected_rows, rows_before + block_rows_);
     missing_before_block_ = missing_;
     if (block_rows_ == 0 || phase_ == Phase::waiting) return;
-    if (!presence_.empty()) {
-        make_room(presence_, rows_before_ + block_rows_, expected_rows_);
-        presence_.resize_for_overwrite(rows_before_ + block_rows_);
-        std::memset(presence_.data() + rows_before_, 1, block_rows_);
-    }
+    presence_.expect(expected_rows_);
     Fields fields{block.column_start(column), block.width()};
     switch (phase_) {
         case Phase::integers:
@@ -52,13 +48,7 @@ void ColumnBuilder::take(const RecordBlock& block, std::size_t column, std::stri
 }
 
 void ColumnBuilder::mark_missing(std::size_t row) {
-    if (presence_.empty()) {
-        std::size_t rows = rows_before_ + block_rows_;
-        make_room(presence_, rows, expected_rows_);
-        presence_.resize_for_overwrite(rows);
-        std::memset(presence_.data(), 1, rows);
-    }
-    presence_[row] = 0;
+    presence_.mark_missing(row);
     ++missing_;
 }
 
@@ -147,7 +137,7 @@ void ColumnBuilder::to_strings(Fields fields) {
     minus_zeros_ = PodVector<std::uint32_t>();
     floats_ = PodVector<double>();
     if (missing_before_block_ != rows_before_) {
-        presence_ = PodVector<std::uint8_t>();
+        presence_ = PresenceBuilder();
         missing_ = 0;
         phase_ = Phase::waiting;
         return;
@@ -164,7 +154,7 @@ void ColumnBuilder::to_strings(Fields fields) {
 void ColumnBuilder::start_again() {
     phase_ = Phase::strings;
     missing_ = 0;
-    presence_ = PodVector<std::uint8_t>();
+    presence_ = PresenceBuilder();
     offsets_ = PodVector<std::uint64_t>();
     bytes_ = PodVector<char>();
 }
@@ -222,19 +212,19 @@ PodVector<T> trimmed(PodVector<T>& values) {
 }  // namespace
 
 ColumnValues ColumnBuilder::finish(std::size_t rows) {
-    if (!presence_.empty()) presence_.resize_for_overwrite(rows);
+    PodVector<std::uint8_t> presence = presence_.finish(rows);
     switch (phase_) {
         case Phase::integers:
             ints_.resize_for_overwrite(rows);
-            return ColumnValues::of_i64(trimmed(ints_), trimmed(presence_));
+            return ColumnValues::of_i64(trimmed(ints_), trimmed(presence));
         case Phase::numbers:
             floats_.resize_for_overwrite(rows);
-            return ColumnValues::of_f64(trimmed(floats_), trimmed(presence_));
+            return ColumnValues::of_f64(trimmed(floats_), trimmed(presence));
         case Phase::strings:
         case Phase::waiting: break;
     }
     if (offsets_.empty()) offsets_.push_back(0);
-    return ColumnValues::of_str(trimmed(offsets_), trimmed(bytes_), trimmed(presence_));
+    return ColumnValues::of_str(trimmed(offsets_), trimmed(bytes_), trimmed(presence));
 }
 
 }  // namespace tarnwick

@@ -63,8 +63,7 @@ class ColumnBuilder {
     Phase phase_ = Phase::integers;
     std::size_t missing_ = 0;  // missing entries among the rows taken
     std::size_t missing_before_block_ = 0;
-    // One byte per row (1 where present), made at the first missing entry.
-    PodVector<std::uint8_t> presence_;
+    PresenceBuilder presence_;
     PodVector<std::int64_t> ints_;
     // The rows whose integer was written with a minus sign and is 0: they are
     // negative zero once the column turns f64.

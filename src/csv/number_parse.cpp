@@ -1,5 +1,7 @@
 #include "csv/number_parse.hpp"
 
+#include "csv/number_parse_internal.hpp"
+
 #include <bit>
 #include <charconv>
 #include <cmath>
@@ -132,14 +134,9 @@ double exact_value(std::string_view text, const Decimal& d) {
 
 // The nearest double to a valid decimal text, ties to even.
 double decimal_value(std::string_view text, const Decimal& d) {
-    // Short form: at most 15 digits and a point. The integer of all the digits
-    // and the power of ten are exact doubles, so one division rounds correctly.
-    if (!d.has_exponent && d.whole_digits + d.fraction_digits <= 15) {
-        return static_cast<double>(d.mantissa) / exact_powers_of_ten[d.fraction_digits];
-    }
     if (!d.mantissa_exact) return exact_value(text, d);
-    // The same holds while the integer stays within 2^53 and the power within
-    // 10^22.
+    // While the integer of all the digits stays within 2^53 and the power
+    // within 10^22, both are exact doubles, so one operation rounds correctly.
     if (d.mantissa <= (std::uint64_t{1} << 53) && d.scale >= -22 && d.scale <= 22) {
         auto mantissa = static_cast<double>(d.mantissa);
         return d.scale < 0 ? mantissa / exact_powers_of_ten[-d.scale]
@@ -203,34 +200,6 @@ std::optional<double> parse_f64_text(std::string_view text) {
 
 namespace {
 
-// The general path: words, exponents, long digit strings.
-std::optional<double> parse_general(std::string_view text, const char* readable) {
-    if (text.empty()) return std::nullopt;
-    char first = text.front();
-    bool negative = false;
-    if (first == '+' || first == '-') {
-        negative = first == '-';
-        text.remove_prefix(1);
-        double sign = negative ? -1.0 : 1.0;
-        switch (word_of(text)) {
-            case Word::infinity:
-                return std::copysign(std::numeric_limits<double>::infinity(), sign);
-            case Word::nan: return std::copysign(std::numeric_limits<double>::quiet_NaN(), sign);
-            case Word::none: break;
-        }
-    } else if (!is_digit(first) && first != '.') {
-        return std::nullopt;
-    }
-    Decimal decimal = scan_decimal(text, readable);
-    if (!decimal.valid) return std::nullopt;
-    double value = decimal_value(text, decimal);
-    return negative ? -value : value;
-}
-
-}  // namespace
-
-namespace {
-
 // Digits with at most one point in at most eight bytes (".5", "4.82",
 // "1234.5"), from one 64-bit word: the point is found among the bytes, the
 // digits after it close up on those before, and all are combined at once.
@@ -268,46 +237,31 @@ namespace {
 }  // namespace
 
 std::optional<double> parse_f64_text(std::string_view text, const char* readable) {
-    // The common field, digits with an optional point and no exponent, in one
-    // scan (one word for a short one); every other text goes the general way.
+    // A short field of digits and a point from one word; every other text in
+    // one scan of the grammar, then the conversion its parts call for.
     const char* p = text.data();
     const char* end = p + text.size();
     if (p == end) return std::nullopt;
     bool negative = *p == '-';
-    p += negative || *p == '+';
+    bool signed_text = negative || *p == '+';
+    p += signed_text;
     auto size = static_cast<std::size_t>(end - p);
     if (size - 1 < 8 && readable - p >= 8) {
         if (std::optional<double> value = short_decimal(p, size)) {
             return negative ? -*value : *value;
         }
     }
-    const char* const digits_start = p;
-    std::uint64_t mantissa = 0;
-    p = accumulate_digits(p, end, readable, mantissa);
-    std::size_t digits = static_cast<std::size_t>(p - digits_start);
-    std::size_t fraction_digits = 0;
-    if (p != end && *p == '.') {
-        const char* fraction = ++p;
-        p = accumulate_digits(p, end, readable, mantissa);
-        fraction_digits = static_cast<std::size_t>(p - fraction);
-        digits += fraction_digits;
-    }
-    if (p != end || digits == 0) return parse_general(text, readable);
-    if (digits > 19 && digits - leading_zeros(digits_start, digits) > 19) {
-        return parse_general(text, readable);
-    }
+    std::string_view unsigned_text(p, size);
+    Decimal decimal = scan_decimal(unsigned_text, readable);
     double value;
-    if (mantissa <= (std::uint64_t{1} << 53) && fraction_digits <= 22) {
-        // Both operands exact: one correctly rounded division (the short form
-        // of fifteen digits or fewer is one case of this).
-        value = static_cast<double>(mantissa) / exact_powers_of_ten[fraction_digits];
-    } else if (mantissa == 0) {
-        value = 0.0;
-    } else if (std::optional<double> nearest =
-                   nearest_double(mantissa, -static_cast<std::int64_t>(fraction_digits))) {
-        value = *nearest;
+    if (decimal.valid) {
+        value = decimal_value(unsigned_text, decimal);
     } else {
-        return parse_general(text, readable);
+        // Only after a sign may a word stand.
+        Word word = signed_text ? word_of(unsigned_text) : Word::none;
+        if (word == Word::none) return std::nullopt;
+        value = word == Word::infinity ? std::numeric_limits<double>::infinity()
+                                       : std::numeric_limits<double>::quiet_NaN();
     }
     return negative ? -value : value;
 }

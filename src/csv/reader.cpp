@@ -6,6 +6,7 @@
 #include "base/hash.hpp"
 #include "base/utf8.hpp"
 #include "csv/column_typing.hpp"
+#include "csv/reader_internal.hpp"
 #include "csv/tokenizer.hpp"
 
 namespace tarnwick {
@@ -110,9 +111,7 @@ Result<Frame> read_csv(std::string_view bytes, std::size_t block_rows) {
     if (bytes.size() >= text_limit) return frame_error("the text is over 4 GB");
     if (bytes.empty()) return frame_error("no header line");
     Tokenizer tokenizer(bytes);
-    if (std::optional<std::string> failure = tokenizer.read_header()) {
-        return frame_error(std::move(*failure));
-    }
+    TARNWICK_RETURN_IF_FAILED(tokenizer.read_header());
     std::vector<std::string> names = header_names(tokenizer.header(), bytes);
     std::size_t width = names.size();
     // A repeated name fails the read unless a failure that comes first is
@@ -123,9 +122,7 @@ Result<Frame> read_csv(std::string_view bytes, std::size_t block_rows) {
     std::size_t data_start = tokenizer.position();
     std::size_t rows = 0;
     while (!tokenizer.at_end()) {
-        if (std::optional<std::string> failure = tokenizer.read_block(block)) {
-            return frame_error(std::move(*failure));
-        }
+        TARNWICK_RETURN_IF_FAILED(tokenizer.read_block(block));
         if (tokenizer.pending()) {
             // The read fails; the rest of the text is only read for a quote
             // failure, which would come first.

@@ -97,25 +97,24 @@ void Tokenizer::SeparatorWindow::load(const char* p) {
 Tokenizer::Tokenizer(std::string_view text)
     : base_(text.data()), end_(text.data() + text.size()), p_(base_) {}
 
-std::optional<std::string> Tokenizer::read_header() {
+Result<void> Tokenizer::read_header() {
     while (p_ != end_) {
-        std::uint64_t record_line = line_;
-        if (std::optional<std::string> failure = read_record(record_line)) return failure;
+        TARNWICK_RETURN_IF_FAILED(read_record(line_));
         ++line_;
         if (fields_ == 1 && header_[0].is_empty_unquoted()) continue;  // a blank line
         have_header_ = true;
         width_ = header_.size();
-        return std::nullopt;
+        return {};
     }
-    return "no header line";
+    return frame_error("no header line");
 }
 
-std::optional<std::string> Tokenizer::read_block(RecordBlock& block) {
+Result<void> Tokenizer::read_block(RecordBlock& block) {
     block.rows_ = 0;
     while (p_ != end_ && block.rows_ < block.capacity_) {
         std::uint64_t record_line = line_;
         record_out_ = block.spans_.data() + block.rows_ * width_;
-        if (std::optional<std::string> failure = read_record(record_line)) return failure;
+        TARNWICK_RETURN_IF_FAILED(read_record(record_line));
         ++line_;
         if (blank_) continue;
         if (fields_ != width_) {
@@ -128,53 +127,52 @@ std::optional<std::string> Tokenizer::read_block(RecordBlock& block) {
         }
         ++block.rows_;
     }
-    return std::nullopt;
+    return {};
 }
 
 // Reads one record and moves past its line end: the header's fields into the
 // header, a data record's into the block (those beyond the header's count are
-// only counted, so a long line cannot make anything grow). Returns the message
-// of a quote failure.
-[[gnu::always_inline]] inline std::optional<std::string> Tokenizer::read_record(
-    std::uint64_t record_line) {
+// only counted, so a long line cannot make anything grow). Fails with a quote
+// failure.
+[[gnu::always_inline]] inline Result<void> Tokenizer::read_record(std::uint64_t record_line) {
     fields_ = 0;
     if (have_header_ && is_line_end(*p_)) {
         // A blank line: one empty field, skipped.
         blank_ = true;
         if (*p_++ == carriage_return && p_ != end_ && *p_ == line_feed) ++p_;
-        return std::nullopt;
+        return {};
     }
     blank_ = false;
     if (!have_header_) header_.clear();
     while (true) {
         if (p_ == end_) {
             add_field({offset(p_), offset(p_), false, false});
-            return std::nullopt;
+            return {};
         }
         if (*p_ != quote_byte) {
             const char* stop = window_.next(p_);
             add_field({offset(p_), offset(stop), false, false});
             p_ = stop;
-        } else if (std::optional<std::string> failure = read_quoted_field(record_line)) {
-            return failure;
+        } else {
+            TARNWICK_RETURN_IF_FAILED(read_quoted_field(record_line));
         }
-        if (p_ == end_) return std::nullopt;
+        if (p_ == end_) return {};
         char ender = *p_++;
         if (ender == separator_byte) continue;
         if (ender == carriage_return && p_ != end_ && *p_ == line_feed) ++p_;
-        return std::nullopt;
+        return {};
     }
 }
 
 // At an opening quote: reads up to the closing quote and leaves p_ after it.
-std::optional<std::string> Tokenizer::read_quoted_field(std::uint64_t record_line) {
+Result<void> Tokenizer::read_quoted_field(std::uint64_t record_line) {
     const char* content = p_ + 1;
     const char* search = content;
     bool doubled = false;
     while (true) {
         const char* quote = find_quote(search, end_, line_);
         if (quote == end_) {
-            return std::format("line {}: a quoted field is never closed", record_line);
+            return frame_error(std::format("line {}: a quoted field is never closed", record_line));
         }
         const char* after = quote + 1;
         if (after != end_ && *after == quote_byte) {
@@ -183,11 +181,11 @@ std::optional<std::string> Tokenizer::read_quoted_field(std::uint64_t record_lin
             continue;
         }
         if (after != end_ && !ends_unquoted_field(*after)) {
-            return std::format("line {}: text after a closing quote", line_);
+            return frame_error(std::format("line {}: text after a closing quote", line_));
         }
         add_field({offset(content), offset(quote), true, doubled});
         p_ = after;
-        return std::nullopt;
+        return {};
     }
 }
 

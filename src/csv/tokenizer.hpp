@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "engine/error.hpp"
 #include "engine/pod_vector.hpp"
 
 namespace tarnwick {
@@ -66,14 +67,14 @@ class Tokenizer {
     // Reads up to and including the header, the first record that is not
     // blank. Fails with a quote failure, or with "no header line" when the text
     // holds no such record.
-    std::optional<std::string> read_header();
+    Result<void> read_header();
     std::span<const FieldSpan> header() const { return header_.span(); }
 
     // Fills `block` (as wide as the header) with the next data records: as many
     // as it holds, fewer where the text ends. A record whose field count differs
     // from the header's is left out, and the first such record's message is
     // kept (pending()). Fails with a quote failure.
-    std::optional<std::string> read_block(RecordBlock& block);
+    Result<void> read_block(RecordBlock& block);
 
     bool at_end() const { return p_ == end_; }
     // Bytes of the text read so far.
@@ -101,8 +102,8 @@ class Tokenizer {
     };
 
     std::uint32_t offset(const char* p) const { return static_cast<std::uint32_t>(p - base_); }
-    std::optional<std::string> read_record(std::uint64_t record_line);
-    std::optional<std::string> read_quoted_field(std::uint64_t record_line);
+    Result<void> read_record(std::uint64_t record_line);
+    Result<void> read_quoted_field(std::uint64_t record_line);
     void add_field(FieldSpan span);
 
     const char* base_;

@@ -1,13 +1,17 @@
 #include "csv/writer.hpp"
 
+#include "csv/writer_internal.hpp"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <variant>
 
 #include "base/unicode.hpp"
 #include "base/utf8.hpp"
 #include "csv/number_parse.hpp"
 #include "csv/syntax.hpp"
+#include "engine/column_view.hpp"
 #include "repr/number_text.hpp"
 
 namespace tarnwick {
@@ -144,52 +148,41 @@ void write_header(Output& output, const Frame& frame) {
     put(output, line_feed);
 }
 
-// One column's storage, read by position.
+// A cell's text, by the kind of its column.
+void write_cell(Output& output, IntView view, std::size_t position) {
+    output.room(max_i64_text);
+    output.out = write_i64(output.out, view[position]);
+}
+
+void write_cell(Output& output, FloatView view, std::size_t position) {
+    output.room(max_f64_text);
+    output.out = write_f64(output.out, view[position]);
+}
+
+void write_cell(Output& output, TextView view, std::size_t position) {
+    std::string_view text = view[position];
+    if (!is_f64_text(text)) return write_escaped(output, text);
+    // A number-looking text never holds a quote.
+    output.room(text.size() + 2);
+    char* out = output.out;
+    *out++ = quote_byte;
+    std::memcpy(out, text.data(), text.size());
+    out += text.size();
+    *out++ = quote_byte;
+    output.out = out;
+}
+
+// One column's storage, read by position; a missing entry is an empty cell.
 struct CellSource {
-    DType dtype;
+    AnyView view;
     const std::uint8_t* presence;  // nullptr when nothing is missing
-    const std::int64_t* ints;
-    const double* floats;
-    const std::uint64_t* offsets;
-    const char* bytes;
 
     explicit CellSource(const ColumnValues& values)
-        : dtype(values.dtype()),
-          presence(values.presence()),
-          ints(values.ints().data()),
-          floats(values.floats().data()),
-          offsets(values.offsets().data()),
-          bytes(values.bytes()) {}
+        : view(any_view(values)), presence(values.presence()) {}
 
     void write(Output& output, std::size_t position) const {
         if (presence != nullptr && presence[position] == 0) return;
-        switch (dtype) {
-            case DType::i64:
-                output.room(max_i64_text);
-                output.out = write_i64(output.out, ints[position]);
-                return;
-            case DType::f64:
-                output.room(max_f64_text);
-                output.out = write_f64(output.out, floats[position]);
-                return;
-            case DType::str: {
-                std::string_view text(bytes + offsets[position],
-                                      offsets[position + 1] - offsets[position]);
-                if (is_f64_text(text)) {
-                    // A number-looking text never holds a quote.
-                    output.room(text.size() + 2);
-                    char* out = output.out;
-                    *out++ = quote_byte;
-                    std::memcpy(out, text.data(), text.size());
-                    out += text.size();
-                    *out++ = quote_byte;
-                    output.out = out;
-                } else {
-                    write_escaped(output, text);
-                }
-                return;
-            }
-        }
+        std::visit([&](auto typed) { write_cell(output, typed, position); }, view);
     }
 };
 
@@ -220,7 +213,7 @@ std::size_t estimated_size(const Frame& frame, const std::vector<CellSource>& ce
         const Column& column = frame.columns()[i];
         size += static_cast<double>(column.name.size() + 3 + rows);
         const ColumnValues& values = *column.values;
-        if (values.dtype() == DType::str) {
+        if (std::holds_alternative<TextView>(cells[i].view)) {
             double stored = static_cast<double>(std::max<std::size_t>(values.size(), 1));
             size +=
                 (static_cast<double>(values.byte_size()) / stored + 2) * static_cast<double>(rows);

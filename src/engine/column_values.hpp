@@ -100,9 +100,14 @@ class PresenceBuilder {
     // Room for this many entries once the mask is made.
     void expect(std::size_t entries) { expected_ = entries; }
     // Entry `index` is missing; the entries before it that were not marked
-    // are present. Indices must rise.
+    // are present. An index may repeat or go back over entries already
+    // described, which keeps their other marks.
     void mark_missing(std::size_t index) {
         std::size_t from = mask_.size();
+        if (index < from) {
+            mask_[index] = 0;
+            return;
+        }
         if (index >= mask_.capacity()) {
             std::size_t doubled = 2 * mask_.capacity();
             mask_.reserve(std::max({index + 1, doubled, expected_}));

@@ -10,6 +10,7 @@
 #include <string_view>
 #include <type_traits>
 #include <utility>
+#include <variant>
 
 #include "engine/column_values.hpp"
 
@@ -78,6 +79,14 @@ View view_as(const ColumnValues& column) {
         static_assert(std::is_same_v<View, TextView>, "no column kind has this view");
         return {column.offsets().data(), column.bytes(), column.presence()};
     }
+}
+
+// A view of any kind, for code that keeps views of several columns and
+// visits one entry at a time (std::visit checks that every kind is handled).
+using AnyView = std::variant<IntView, FloatView, TextView>;
+
+inline AnyView any_view(const ColumnValues& column) {
+    return visit(column, [](auto view) { return AnyView(view); });
 }
 
 // Calls kernel(std::type_identity<View>{}) for the view type of `kind`: for

@@ -1,4 +1,5 @@
 #include "csv/writer.hpp"
+#include "csv/writer_internal.hpp"
 
 #include <gtest/gtest.h>
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "csv/number_parse.hpp"
+#include "csv/number_parse_internal.hpp"
 
 namespace tarnwick {
 namespace {
