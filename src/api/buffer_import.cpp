@@ -4,7 +4,6 @@
 // native integers (into i64 or f64) and float32/float64 (into f64). Anything
 // else (bool, float16, object, non-native byte order, a uint64 beyond the i64
 // range) goes the element way, which also raises the right error.
-#include <cstring>
 #include <limits>
 #include <string_view>
 
@@ -100,12 +99,7 @@ bool copy_numbers(const Py_buffer& view, NumberType type, PodVector<T>& out) {
                     if (source[i] > limit) return false;
             }
             out.resize_for_overwrite(count);
-            if constexpr (std::is_same_v<S, T>) {
-                if (count != 0) std::memcpy(out.data(), source, count * sizeof(T));
-            } else {
-                for (std::size_t i = 0; i < count; ++i)
-                    out[i] = number_as<T>(source[i]);
-            }
+            convert_numbers(source, count, out.data());
             return true;
         }
     });

@@ -228,21 +228,22 @@ ImportResult<void> ColumnImport::check_type(const ArrowSchema& schema, DType kin
     std::optional<NumberType> numbers = arrow_number_type(format);
     bool accepted = false;
     const char* article = "an";
-    if (schema.dictionary != nullptr) {
-        accepted = kind == DType::str && numbers && is_integer(*numbers) &&
-                   schema.dictionary->dictionary == nullptr &&
-                   is_string_format(format_of(*schema.dictionary));
-        article = kind == DType::str ? "a" : "an";
-    } else {
-        visit_kind(kind,
-                   Overloaded{
-                       [&](std::type_identity<TextView>) {
-                           accepted = is_string_format(format);
-                           article = "a";
-                       },
-                       [&](auto number_kind) { accepted = numbers && fits(number_kind, *numbers); },
-                   });
-    }
+    // A dictionary of texts, indexed by integers, is a str column's alone.
+    const ArrowSchema* dictionary = schema.dictionary;
+    visit_kind(kind, Overloaded{
+                         [&](std::type_identity<TextView>) {
+                             article = "a";
+                             accepted = dictionary == nullptr
+                                            ? is_string_format(format)
+                                            : numbers && is_integer(*numbers) &&
+                                                  dictionary->dictionary == nullptr &&
+                                                  is_string_format(format_of(*dictionary));
+                         },
+                         [&](auto number_kind) {
+                             accepted =
+                                 dictionary == nullptr && numbers && fits(number_kind, *numbers);
+                         },
+                     });
     if (accepted) return {};
     return std::unexpected(ImportFailure{
         ImportFault::type, std::format("Arrow type {} cannot become {} {} column",
@@ -291,12 +292,7 @@ ImportResult<void> ColumnImport::append_numbers(const ArrowArray& array, PodVect
             std::size_t start = out.size();
             out.resize_for_overwrite(start + count);
             T* target = out.data() + start;
-            if constexpr (std::is_same_v<S, T>) {
-                std::memcpy(target, source, count * sizeof(T));
-            } else {
-                for (std::size_t i = 0; i < count; ++i)
-                    target[i] = number_as<T>(source[i]);
-            }
+            convert_numbers(source, count, target);
             if (valid != nullptr) {
                 // A missing entry stores 0, whatever the producer left in its slot.
                 for (std::size_t i = 0; i < count; ++i)

@@ -5,7 +5,9 @@
 
 #include <bit>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <type_traits>
 #include <utility>
@@ -48,6 +50,18 @@ T number_as(S value) {
         return static_cast<T>(half_to_double(value));
     } else {
         return static_cast<T>(value);
+    }
+}
+
+// Writes count numbers of type S as T: a copy of the bytes where the types
+// are the same, number_as otherwise.
+template <class T, class S>
+void convert_numbers(const S* source, std::size_t count, T* target) {
+    if constexpr (std::is_same_v<S, T>) {
+        if (count != 0) std::memcpy(target, source, count * sizeof(T));
+    } else {
+        for (std::size_t i = 0; i < count; ++i)
+            target[i] = number_as<T>(source[i]);
     }
 }
 
