@@ -183,6 +183,10 @@ def test_refusals_name_the_type_or_row_and_leave_the_frame_alone():
          "Arrow type struct cannot become an i64 column"),
         ("add_ints", pa.array([0, 0, 0], pa.timestamp("us")), TypeError,
          "Arrow type timestamp[us] cannot become an i64 column"),
+        # Its format, "+us:0,1", has a colon where a timestamp's has one.
+        ("add_ints", pa.UnionArray.from_sparse(pa.array([0, 1, 0], pa.int8()), [
+            pa.array([1, 2, 3]), pa.array(["a", "b", "c"])]), TypeError,
+         'Arrow type of format "+us:0,1" cannot become an i64 column'),
         ("add_ints", pa.chunked_array([[1], [2, 2**64 - 1]], pa.uint64()), OverflowError,
          "row 2: the uint64 18446744073709551615 does not fit i64"),
         ("add_strings", pa.Array.from_buffers(pa.string(), 3, [
