@@ -63,32 +63,42 @@ std::size_t leading_zeros(const char* p, std::size_t digits) {
     return zeros;
 }
 
-Decimal scan_decimal(std::string_view text, const char* readable) {
-    Decimal d;
-    const char* const start = text.data();
-    const char* p = start;
-    const char* end = p + text.size();
-    p = accumulate_digits(p, end, readable, d.mantissa);
-    d.whole_digits = static_cast<std::size_t>(p - start);
+// The digits of a decimal text and its point, from `start` to where they stop:
+// their integer (which wraps beyond 19 digits) and how many stand before and
+// after the point. Inlined into the parser's loop, where most fields end here.
+[[gnu::always_inline]] inline const char* scan_digits(const char* start, const char* end,
+                                                      const char* readable, std::uint64_t& mantissa,
+                                                      std::size_t& whole_digits,
+                                                      std::size_t& fraction_digits) {
+    const char* p = accumulate_digits(start, end, readable, mantissa);
+    whole_digits = static_cast<std::size_t>(p - start);
     if (p != end && *p == '.') {
         const char* fraction = ++p;
-        p = accumulate_digits(p, end, readable, d.mantissa);
-        d.fraction_digits = static_cast<std::size_t>(p - fraction);
+        p = accumulate_digits(p, end, readable, mantissa);
+        fraction_digits = static_cast<std::size_t>(p - fraction);
     }
-    std::size_t digits = d.whole_digits + d.fraction_digits;
-    if (digits == 0) return d;
-    // Leading zeros add nothing to the mantissa, so only the digits after them
-    // can make it wrap.
-    if (digits > 19) d.mantissa_exact = digits - leading_zeros(start, digits) <= 19;
+    return p;
+}
+
+// Whether the integer of the digits from `start` is exact: leading zeros add
+// nothing to it, so only the digits after them can make it wrap.
+bool exact_mantissa(const char* start, std::size_t digits) {
+    return digits <= 19 || digits - leading_zeros(start, digits) <= 19;
+}
+
+// The rest of the text from `p`, where scan_digits stopped: the exponent, if
+// any. The decimal is valid when it has a digit and nothing else follows.
+void scan_exponent(const char* p, const char* end, Decimal& d) {
+    if (d.whole_digits + d.fraction_digits == 0) return;
     if (p != end) {
-        if ((*p | 0x20) != 'e') return d;
+        if ((*p | 0x20) != 'e') return;
         ++p;
         bool negative = false;
         if (p != end && (*p == '+' || *p == '-')) negative = *p++ == '-';
-        if (p == end) return d;
+        if (p == end) return;
         constexpr std::int64_t saturation = std::int64_t{1} << 40;
         for (; p != end; ++p) {
-            if (!is_digit(*p)) return d;
+            if (!is_digit(*p)) return;
             if (d.exponent < saturation) d.exponent = d.exponent * 10 + (*p - '0');
         }
         if (negative) d.exponent = -d.exponent;
@@ -96,6 +106,15 @@ Decimal scan_decimal(std::string_view text, const char* readable) {
     }
     d.scale = d.exponent - static_cast<std::int64_t>(d.fraction_digits);
     d.valid = true;
+}
+
+Decimal scan_decimal(std::string_view text, const char* readable) {
+    Decimal d;
+    const char* end = text.data() + text.size();
+    const char* stop =
+        scan_digits(text.data(), end, readable, d.mantissa, d.whole_digits, d.fraction_digits);
+    d.mantissa_exact = exact_mantissa(text.data(), d.whole_digits + d.fraction_digits);
+    scan_exponent(stop, end, d);
     return d;
 }
 
@@ -145,6 +164,27 @@ double decimal_value(std::string_view text, const Decimal& d) {
     if (d.mantissa == 0) return 0.0;
     if (std::optional<double> value = nearest_double(d.mantissa, d.scale)) return *value;
     return exact_value(text, d);
+}
+
+// The value of an unsigned text whose digits (and point) scan_digits has
+// taken up to `stop`: the exponent is scanned on from there, and a text that
+// is no decimal may be a word if it followed a sign.
+[[gnu::noinline]] std::optional<double> rest_of_number(std::string_view text, const char* stop,
+                                                       std::uint64_t mantissa,
+                                                       std::size_t whole_digits,
+                                                       std::size_t fraction_digits,
+                                                       bool signed_text) {
+    Decimal d;
+    d.mantissa = mantissa;
+    d.whole_digits = whole_digits;
+    d.fraction_digits = fraction_digits;
+    d.mantissa_exact = exact_mantissa(text.data(), whole_digits + fraction_digits);
+    scan_exponent(stop, text.data() + text.size(), d);
+    if (d.valid) return decimal_value(text, d);
+    Word word = signed_text ? word_of(text) : Word::none;
+    if (word == Word::none) return std::nullopt;
+    return word == Word::infinity ? std::numeric_limits<double>::infinity()
+                                  : std::numeric_limits<double>::quiet_NaN();
 }
 
 }  // namespace
@@ -251,17 +291,31 @@ std::optional<double> parse_f64_text(std::string_view text, const char* readable
             return negative ? -*value : *value;
         }
     }
-    std::string_view unsigned_text(p, size);
-    Decimal decimal = scan_decimal(unsigned_text, readable);
+    // The usual field: digits with at most one point, to its end. Where its
+    // integer and power of ten are exact doubles, one division rounds
+    // correctly; a longer mantissa mostly takes the product step.
+    std::uint64_t mantissa = 0;
+    std::size_t whole_digits = 0;
+    std::size_t fraction_digits = 0;
+    const char* stop = scan_digits(p, end, readable, mantissa, whole_digits, fraction_digits);
+    auto by_the_rest = [&]() -> std::optional<double> {
+        std::optional<double> value =
+            rest_of_number({p, size}, stop, mantissa, whole_digits, fraction_digits, signed_text);
+        if (value && negative) *value = -*value;
+        return value;
+    };
+    std::size_t digits = whole_digits + fraction_digits;
+    if (stop != end || digits == 0 || !exact_mantissa(p, digits)) return by_the_rest();
     double value;
-    if (decimal.valid) {
-        value = decimal_value(unsigned_text, decimal);
+    if (mantissa <= (std::uint64_t{1} << 53) && fraction_digits <= 22) {
+        value = static_cast<double>(mantissa) / exact_powers_of_ten[fraction_digits];
+    } else if (mantissa == 0) {
+        value = 0.0;
+    } else if (std::optional<double> nearest =
+                   nearest_double(mantissa, -static_cast<std::int64_t>(fraction_digits))) {
+        value = *nearest;
     } else {
-        // Only after a sign may a word stand.
-        Word word = signed_text ? word_of(unsigned_text) : Word::none;
-        if (word == Word::none) return std::nullopt;
-        value = word == Word::infinity ? std::numeric_limits<double>::infinity()
-                                       : std::numeric_limits<double>::quiet_NaN();
+        return by_the_rest();
     }
     return negative ? -value : value;
 }
