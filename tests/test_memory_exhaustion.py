@@ -63,10 +63,12 @@ def test_sorting_and_reading_back_a_big_frame():
         g = tarnwick.Frame()
         # From bytes, so that no freed Python objects leave room under the limit.
         g.add_floats("x", bytes(range(250)) * (n // 250))
+        g.add_strings("s", ["ab"] * n)
         limit_to(48 << 20)
         expect_memory_error(lambda: g.sort("x", True))
         expect_memory_error(lambda: g.floats("x"))
-        assert g.height() == n and g.width() == 1
+        expect_memory_error(lambda: g.strings("s"))  # the list itself does not fit
+        assert g.height() == n and g.width() == 2
         assert g.head(2).floats("x") == [0.0, 1.0]
         assert g.where_eq("x", 249.0).height() == n // 250
     """)
