@@ -166,25 +166,32 @@ double decimal_value(std::string_view text, const Decimal& d) {
     return exact_value(text, d);
 }
 
-// The value of an unsigned text whose digits (and point) scan_digits has
-// taken up to `stop`: the exponent is scanned on from there, and a text that
-// is no decimal may be a word if it followed a sign.
+// The value of a text (its sign included) whose digits and point
+// scan_digits has taken up to `stop`: the exponent is scanned on from there,
+// and a text that is no decimal may be a word if it follows a sign.
 [[gnu::noinline]] std::optional<double> rest_of_number(std::string_view text, const char* stop,
                                                        std::uint64_t mantissa,
                                                        std::size_t whole_digits,
-                                                       std::size_t fraction_digits,
-                                                       bool signed_text) {
+                                                       std::size_t fraction_digits) {
+    bool negative = text.front() == '-';
+    bool signed_text = negative || text.front() == '+';
+    text.remove_prefix(signed_text);
     Decimal d;
     d.mantissa = mantissa;
     d.whole_digits = whole_digits;
     d.fraction_digits = fraction_digits;
     d.mantissa_exact = exact_mantissa(text.data(), whole_digits + fraction_digits);
     scan_exponent(stop, text.data() + text.size(), d);
-    if (d.valid) return decimal_value(text, d);
-    Word word = signed_text ? word_of(text) : Word::none;
-    if (word == Word::none) return std::nullopt;
-    return word == Word::infinity ? std::numeric_limits<double>::infinity()
-                                  : std::numeric_limits<double>::quiet_NaN();
+    double value;
+    if (d.valid) {
+        value = decimal_value(text, d);
+    } else {
+        Word word = signed_text ? word_of(text) : Word::none;
+        if (word == Word::none) return std::nullopt;
+        value = word == Word::infinity ? std::numeric_limits<double>::infinity()
+                                       : std::numeric_limits<double>::quiet_NaN();
+    }
+    return negative ? -value : value;
 }
 
 }  // namespace
@@ -283,8 +290,7 @@ std::optional<double> parse_f64_text(std::string_view text, const char* readable
     const char* end = p + text.size();
     if (p == end) return std::nullopt;
     bool negative = *p == '-';
-    bool signed_text = negative || *p == '+';
-    p += signed_text;
+    p += negative || *p == '+';
     auto size = static_cast<std::size_t>(end - p);
     if (size - 1 < 8 && readable - p >= 8) {
         if (std::optional<double> value = short_decimal(p, size)) {
@@ -298,14 +304,9 @@ std::optional<double> parse_f64_text(std::string_view text, const char* readable
     std::size_t whole_digits = 0;
     std::size_t fraction_digits = 0;
     const char* stop = scan_digits(p, end, readable, mantissa, whole_digits, fraction_digits);
-    auto by_the_rest = [&]() -> std::optional<double> {
-        std::optional<double> value =
-            rest_of_number({p, size}, stop, mantissa, whole_digits, fraction_digits, signed_text);
-        if (value && negative) *value = -*value;
-        return value;
-    };
     std::size_t digits = whole_digits + fraction_digits;
-    if (stop != end || digits == 0 || !exact_mantissa(p, digits)) return by_the_rest();
+    if (stop != end || digits == 0 || !exact_mantissa(p, digits))
+        return rest_of_number(text, stop, mantissa, whole_digits, fraction_digits);
     double value;
     if (mantissa <= (std::uint64_t{1} << 53) && fraction_digits <= 22) {
         value = static_cast<double>(mantissa) / exact_powers_of_ten[fraction_digits];
@@ -315,7 +316,7 @@ std::optional<double> parse_f64_text(std::string_view text, const char* readable
                    nearest_double(mantissa, -static_cast<std::int64_t>(fraction_digits))) {
         value = *nearest;
     } else {
-        return by_the_rest();
+        return rest_of_number(text, stop, mantissa, whole_digits, fraction_digits);
     }
     return negative ? -value : value;
 }
