@@ -1,0 +1,524 @@
+"""Grouping across partitions, with one machine's group order and results.
+
+Each partition is grouped by tarnwick, which gives its groups in order of
+first appearance with each group's first row as its keys. Taking the
+partitions in order and appending the groups not seen before gives the order
+of first appearance over the whole data, and the first partition that holds
+a group holds its first row. So each partition's partial result is a table of
+its groups (keys, an order key ``first`` = partition << 32 | group number, and
+a state per aggregation), and combining partials taken in partition order is
+associative: a tree of combines, or one per hash bucket of the keys, gives the
+same groups in the same order.
+
+Keys are told apart as tarnwick tells them: 0.0 and -0.0 are one key, a NaN
+only matches a NaN of the same bits, a missing key is a key of its own,
+strings match byte for byte. A partial's keys are encoded as dictionary
+codes of those normalised values.
+
+States:
+
+- count: rows.
+- i64 sum and mean: the exact sum S, and bounds of the running sum inside the
+  partition relative to its start: ``lo``/``hi`` (the smallest and largest
+  partial sum, or bounds of them) and ``bmin``/``bmax`` (partial sums known
+  exactly: the sum at each partition's end). Composed in order (R being the
+  running sum before a part) these combine associatively; a group overflows
+  for sure when ``bmin``/``bmax`` leave the 64-bit range and cannot when
+  ``lo``/``hi`` stay inside it.
+- f64 sum and mean: each partition's compensated sum, added exactly (as an
+  integer count of 2^-1126) and rounded once.
+- min and max: tarnwick's reduction of the partitions' results in order; for
+  f64 also of their results without NaN, since a NaN that comes first in a
+  partition hides what a later part of the data would compare.
+"""
+
+import dataclasses
+import zlib
+
+import numpy as np
+import pyarrow as pa
+import pyarrow.compute as pc
+
+from ._csv import TerminalFailure
+from ._frames import quoted, to_frame, to_table
+from ._pieces import Failure, Piece, merge
+
+I64_MIN, I64_MAX = -(1 << 63), (1 << 63) - 1
+SCALE = 1126  # every finite double is an integer count of 2^-1126
+COUNT = "count"
+
+
+@dataclasses.dataclass
+class Partial:
+    keys: pa.Table  # columns k0, k1, ... one row per group
+    first: np.ndarray  # int64 order keys
+    state: dict  # name -> numpy array, or pyarrow array for min/max values
+    key_error: str | None = None
+    kind: str | None = None
+
+    @property
+    def groups(self):
+        return len(self.first)
+
+
+@dataclasses.dataclass(frozen=True)
+class GroupSpec:
+    keys: tuple
+    method: str  # count, sum, mean, min, max
+    name: str  # the reduced column (for count: unused)
+    group_depth: int
+    depth: int
+    # i64 sums: the running sums' exact extremes in every partition, for a
+    # verdict the bounds could not give.
+    exact: bool = False
+
+    def __call__(self, frame, index):
+        return partial(frame, index, self)
+
+
+def _key_names(n):
+    return [f"k{i}" for i in range(n)]
+
+
+def _unused(names, base="__tarnwick_dask"):
+    name, i = base, 0
+    while name in names:
+        i += 1
+        name = f"{base}{i}"
+    return name
+
+
+def partial(frame, index, spec):
+    keys = list(spec.keys)
+    probe = frame.head(0)
+    try:
+        probe_grouped = probe.group(keys)
+    except ValueError as error:
+        message = str(error)
+        raise TerminalFailure(Failure.value_error(spec.group_depth, message)) from None
+    key_error = None
+    kind = None
+    if spec.method != COUNT:
+        try:
+            getattr(probe_grouped, spec.method)(spec.name)
+        except ValueError as error:
+            message = str(error)
+            if message != f"column {quoted(spec.name)} is a key of this grouping":
+                raise TerminalFailure(Failure.value_error(spec.depth, message)) from None
+            key_error = message
+        kind = probe.dtypes()[probe.names().index(spec.name)]
+    del probe, probe_grouped
+    if spec.method == COUNT:
+        return _count_partial(frame, keys, index)
+    values = to_table(frame.select([spec.name])).column(0).combine_chunks()
+    if spec.method in ("min", "max"):
+        result = _minmax_partial(frame, keys, spec, values, kind, index)
+    elif kind == "i64":
+        result = _i64_partial(frame, keys, spec, values, index)
+    else:
+        result = _f64_partial(frame, keys, spec, values, index)
+    result.key_error = key_error
+    result.kind = kind
+    return result
+
+
+def _work_frame(frame, keys, columns):
+    """The key columns and the given (name, kind, values) columns, under
+    names that cannot meet a key's."""
+    work = frame.select(keys)
+    names = []
+    for kind, values in columns:
+        name = _unused(set(keys) | set(names))
+        names.append(name)
+        {"i64": work.add_ints, "f64": work.add_floats, "str": work.add_strings}[kind](name, values)
+    return work, names
+
+
+def _keys_of(result_frame, nkeys):
+    table = to_table(result_frame)
+    return pa.Table.from_arrays(table.columns[:nkeys], names=_key_names(nkeys)), table
+
+
+def _first(index, groups):
+    return (np.int64(index) << np.int64(32)) + np.arange(groups, dtype=np.int64)
+
+
+def _count_partial(frame, keys, index):
+    work, (n,) = _work_frame(frame, keys, [("i64", pa.array(np.ones(frame.height(), dtype=np.int64)))])
+    keys_table, table = _keys_of(work.group(keys).sum(n), len(keys))
+    counts = table.column(len(keys)).to_numpy()
+    return Partial(keys_table, _first(index, len(counts)), {"n": counts.astype(np.int64)})
+
+
+def _present(values):
+    return np.asarray(values.is_valid().to_numpy(zero_copy_only=False), dtype=np.int64)
+
+
+def _i64_partial(frame, keys, spec, values, index):
+    present = _present(values)
+    filled = values.fill_null(0).to_numpy().astype(np.int64, copy=False)
+    work, (v, c) = _work_frame(frame, keys, [("i64", values), ("i64", pa.array(present))])
+    grouped = work.group(keys)
+    keys_table, table = _keys_of(grouped.sum(c), len(keys))
+    counts = table.column(len(keys)).to_numpy().astype(np.int64)
+    try:
+        if spec.exact:
+            raise ValueError("exact extremes asked for")
+        sums = to_table(grouped.sum(v)).column(len(keys)).to_numpy().astype(np.int64)
+    except ValueError:
+        # The partition's own partial sums leave 64 bits; its sums, and the
+        # exact extremes of its running sums, come from Python integers.
+        return _i64_partial_exact(keys_table, counts, filled, present, work, keys, index)
+    # Every partial sum of a group inside the partition lies within the
+    # partition's sum of absolute values, bounded above through floats.
+    bound = int(float(np.abs(filled.astype(np.float64)).sum()) * (1 + 2.0 ** -20)) + 1
+    has = counts > 0
+    if bound > (1 << 62):
+        lo = np.array([-bound if h else 0 for h in has.tolist()], dtype=object)
+    else:
+        lo = np.where(has, -bound, 0).astype(np.int64)
+    hi = -lo
+    state = {"S": sums, "lo": lo, "hi": hi, "bmin": sums.copy(), "bmax": sums.copy(), "c": counts}
+    return Partial(keys_table, _first(index, len(sums)), state)
+
+
+def _i64_partial_exact(keys_table, counts, filled, present, work, keys, index):
+    codes = group_ids(_keys_only(work, keys))
+    groups = len(counts)
+    S = [0] * groups
+    lo = [0] * groups
+    hi = [0] * groups
+    seen = [False] * groups
+    for g, value, ok in zip(codes.tolist(), filled.tolist(), present.tolist()):
+        if not ok:
+            continue
+        s = S[g] + value
+        S[g] = s
+        if not seen[g]:
+            seen[g], lo[g], hi[g] = True, s, s
+        elif s < lo[g]:
+            lo[g] = s
+        elif s > hi[g]:
+            hi[g] = s
+    S = np.array(S, dtype=object)
+    state = {"S": S, "lo": np.array(lo, dtype=object), "hi": np.array(hi, dtype=object),
+             "bmin": S.copy(), "bmax": S.copy(), "c": counts}
+    return Partial(keys_table, _first(index, groups), state)
+
+
+def _keys_only(frame, keys):
+    table = to_table(frame.select(keys))
+    return pa.Table.from_arrays(table.columns, names=_key_names(len(keys)))
+
+
+def _f64_partial(frame, keys, spec, values, index):
+    present = _present(values)
+    work, (v, c) = _work_frame(frame, keys, [("f64", values), ("i64", pa.array(present))])
+    grouped = work.group(keys)
+    keys_table, table = _keys_of(grouped.sum(c), len(keys))
+    counts = table.column(len(keys)).to_numpy().astype(np.int64)
+    sums = to_table(grouped.sum(v)).column(len(keys)).to_numpy()
+    state = {"c": counts}
+    state.update(_exact_doubles(sums))
+    return Partial(keys_table, _first(index, len(sums)), state)
+
+
+def _exact_doubles(values):
+    """Doubles as exact integers (counts of 2^-1126), with their NaN and
+    infinities set apart."""
+    values = np.asarray(values, dtype=np.float64)
+    nan = np.isnan(values)
+    pinf = values == np.inf
+    ninf = values == -np.inf
+    finite = np.where(nan | pinf | ninf, 0.0, values)
+    mantissa, exponent = np.frexp(finite)
+    integers = (mantissa * 2.0 ** 53).astype(np.int64).astype(object)
+    shifts = (exponent.astype(np.int64) + (SCALE - 53)).astype(object)
+    return {"E": integers * (2 ** shifts) if len(values) else integers, "nan": nan, "pinf": pinf, "ninf": ninf}
+
+
+def _minmax_partial(frame, keys, spec, values, kind, index):
+    work, (v,) = _work_frame(frame, keys, [(kind, values)])
+    grouped = work.group(keys)
+    keys_table, table = _keys_of(getattr(grouped, spec.method)(v), len(keys))
+    first = table.column(len(keys)).combine_chunks()
+    state = {"v": first}
+    if kind == "f64":
+        state["w"] = first
+        nan = pc.is_nan(first).fill_null(False)
+        if pc.any(nan).as_py():
+            # A group whose first value is NaN keeps NaN here, whatever
+            # follows; what follows still counts when an earlier partition's
+            # number leads. Its reduction without NaN comes from the rows
+            # that are numbers, matched to the groups by key.
+            numbers = work.where_le(v, float("inf"))
+            nkeys, ntable = _keys_of(getattr(numbers.group(keys), spec.method)(v), len(keys))
+            state["w"] = _align(keys_table, nkeys, ntable.column(len(keys)).combine_chunks(), first)
+    return Partial(keys_table, _first(index, len(first)), state)
+
+
+def _align(keys_table, other_keys, other_values, default):
+    """other_values placed at the rows of keys_table with the same keys;
+    missing where keys_table has a key other_keys lacks."""
+    both = pa.concat_tables([keys_table, other_keys])
+    codes = group_ids(both)
+    n = keys_table.num_rows
+    position = np.full(codes.max() + 1 if len(codes) else 0, -1, dtype=np.int64)
+    position[codes[n:]] = np.arange(other_keys.num_rows)
+    take = position[codes[:n]]
+    taken = other_values.take(pa.array(np.where(take < 0, 0, take))) if len(other_values) else pa.nulls(
+        n, default.type)
+    return pc.if_else(pa.array(take >= 0), taken, pa.nulls(n, default.type))
+
+
+def _normalised(column):
+    column = column.combine_chunks() if isinstance(column, pa.ChunkedArray) else column
+    if column.type == pa.float64():
+        valid = column.is_valid().to_numpy(zero_copy_only=False)
+        numbers = column.fill_null(0.0).to_numpy(zero_copy_only=False)
+        bits = np.where(numbers == 0.0, 0.0, numbers).view(np.int64)
+        return pa.array(bits, mask=~valid)
+    return column
+
+
+def group_ids(keys_table):
+    """Group numbers of a table's rows by key equality, numbered in order of
+    first appearance."""
+    n = keys_table.num_rows
+    if keys_table.num_columns == 0:
+        return np.zeros(n, dtype=np.int64)
+    codes = None
+    for column in keys_table.columns:
+        encoded = pc.dictionary_encode(_normalised(column), null_encoding="encode")
+        these = encoded.indices.to_numpy().astype(np.int64)
+        if codes is None:
+            codes = these
+        else:
+            combined = codes * np.int64(len(encoded.dictionary)) + these
+            codes = pc.dictionary_encode(pa.array(combined)).indices.to_numpy().astype(np.int64)
+    if n == 0:
+        return codes
+    _, first_rows = np.unique(codes, return_index=True)
+    rank = np.empty(len(first_rows), dtype=np.int64)
+    rank[np.argsort(first_rows, kind="stable")] = np.arange(len(first_rows))
+    return rank[codes]
+
+
+def combine(method, *pieces):
+    """Partials taken in partition order, as one partial."""
+    merged = merge(pieces)
+    if merged.failure is not None:
+        return merged
+    partials = [p.value for p in pieces]
+    key_error = next((p.key_error for p in partials if p.key_error), None)
+    kind = partials[0].kind
+    if len(partials) == 1:
+        return Piece(partials[0], None, merged.rows, merged.pending)
+    keys = pa.concat_tables([p.keys for p in partials])
+    first = np.concatenate([p.first for p in partials])
+    codes = group_ids(keys)
+    order = np.argsort(codes, kind="stable")
+    sorted_codes = codes[order]
+    starts = np.flatnonzero(np.diff(sorted_codes, prepend=-1)) if len(codes) else np.zeros(0, np.int64)
+    representative = order[starts]
+    state = {}
+    if method == COUNT:
+        state["n"] = np.add.reduceat(_cat(partials, "n")[order], starts) if len(starts) else _cat(partials, "n")
+    elif method in ("min", "max"):
+        state = _combine_minmax(method, kind, keys, partials, codes)
+    elif kind == "i64":
+        state = _combine_i64(partials, order, starts)
+    else:
+        state = _combine_f64(partials, order, starts)
+    result = Partial(keys.take(pa.array(representative)), first[representative], state, key_error, kind)
+    return Piece(result, None, merged.rows, merged.pending)
+
+
+def _cat(partials, name):
+    return np.concatenate([p.state[name] for p in partials])
+
+
+def _segments(values, order, starts, ufunc):
+    if not len(starts):
+        return values[:0]
+    return ufunc.reduceat(values[order], starts)
+
+
+def _combine_i64(partials, order, starts):
+    S, lo, hi, bmin, bmax = (_cat(partials, k) for k in ("S", "lo", "hi", "bmin", "bmax"))
+    c = _cat(partials, "c")
+    if not len(starts):
+        return {"S": S, "lo": lo, "hi": hi, "bmin": bmin, "bmax": bmax, "c": c}
+    small = all(a.dtype != object for a in (S, lo, hi, bmin, bmax)) and (
+        float(np.abs(S.astype(np.float64)).sum()) + max(
+            float(np.abs(a.astype(np.float64)).max(initial=0)) for a in (lo, hi, bmin, bmax)) < 2.0 ** 62)
+    if not small:
+        S, lo, hi, bmin, bmax = (a.astype(object) for a in (S, lo, hi, bmin, bmax))
+    S_sorted = S[order]
+    running = np.cumsum(S_sorted)
+    before = running - S_sorted
+    base = before[starts]
+    lengths = np.diff(np.append(starts, len(order)))
+    before = before - np.repeat(base, lengths)
+    return {
+        "S": np.add.reduceat(S_sorted, starts),
+        "lo": np.minimum.reduceat(before + lo[order], starts),
+        "hi": np.maximum.reduceat(before + hi[order], starts),
+        "bmin": np.minimum.reduceat(before + bmin[order], starts),
+        "bmax": np.maximum.reduceat(before + bmax[order], starts),
+        "c": np.add.reduceat(c[order], starts),
+    }
+
+
+def _combine_f64(partials, order, starts):
+    state = {"c": _segments(_cat(partials, "c"), order, starts, np.add),
+             "E": _segments(_cat(partials, "E"), order, starts, np.add)}
+    for flag in ("nan", "pinf", "ninf"):
+        state[flag] = _segments(_cat(partials, flag), order, starts, np.logical_or)
+    return state
+
+
+def _combine_minmax(method, kind, keys, partials, codes):
+    """tarnwick reduces the partials' values in partition order: the first
+    present value leads, and a later one replaces it only when strictly
+    better, exactly as over the rows themselves."""
+    names = keys.column_names
+    state = {}
+    for part in ("v", "w") if kind == "f64" else ("v",):
+        values = pa.concat_arrays([p.state[part] for p in partials])
+        table = keys.append_column("__value", values)
+        frame = to_frame(table, names + ["__value"])
+        result = to_table(getattr(frame.group(names), method)("__value"))
+        state[part] = result.column(len(names)).combine_chunks()
+        del frame
+    return state
+
+
+def split_buckets(piece, buckets):
+    """A partial split into ``buckets`` partials by a hash of its keys."""
+    if piece.failure is not None:
+        return [piece] * buckets
+    part = piece.value
+    bucket = _key_hash(part.keys) % np.uint64(buckets)
+    out = []
+    for b in range(buckets):
+        rows = np.flatnonzero(bucket == b)
+        state = {k: (v.take(pa.array(rows)) if isinstance(v, (pa.Array, pa.ChunkedArray)) else v[rows])
+                 for k, v in part.state.items()}
+        out.append(Piece(Partial(part.keys.take(pa.array(rows)), part.first[rows], state, part.key_error, part.kind),
+                         None, piece.rows, piece.pending))
+    return out
+
+
+_MIX = np.uint64(0x9E3779B97F4A7C15)
+
+
+def _mix64(x):
+    x = (x ^ (x >> np.uint64(30))) * np.uint64(0xBF58476D1CE4E5B9)
+    x = (x ^ (x >> np.uint64(27))) * np.uint64(0x94D049BB133111EB)
+    return x ^ (x >> np.uint64(31))
+
+
+def _key_hash(keys):
+    """A hash of each row's keys that is the same in every process."""
+    h = np.zeros(keys.num_rows, dtype=np.uint64)
+    with np.errstate(over="ignore"):
+        for column in keys.columns:
+            column = _normalised(column)
+            valid = column.is_valid().to_numpy(zero_copy_only=False)
+            if pa.types.is_integer(column.type):
+                values = column.fill_null(0).to_numpy().astype(np.int64).view(np.uint64)
+            else:
+                values = np.array([zlib.crc32(s.encode()) if s is not None else 0 for s in column.to_pylist()],
+                                  dtype=np.uint64)
+            values = np.where(valid, _mix64(values + _MIX), np.uint64(1))
+            h = _mix64(h * np.uint64(31) + values)
+    return h
+
+
+def result(piece, spec, pending_token):
+    """The finished table of a combined partial: keys in group order under
+    their names, and the result column. Returns a Piece."""
+    if piece.failure is not None:
+        return piece
+    part = piece.value
+    kind = part.kind
+    keys = list(spec.keys)
+    arrays = list(part.keys.columns)
+    state = part.state
+    pending = list(piece.pending)
+    if spec.method == COUNT:
+        name = COUNT if COUNT not in keys else "len" if "len" not in keys else None
+        column = pa.array(state["n"], type=pa.int64()) if name else None
+    elif spec.method in ("min", "max"):
+        name = spec.name
+        column = state["v"]
+        if kind == "f64":
+            nan = pc.is_nan(column).fill_null(False)
+            column = pc.if_else(nan, column, state["w"])
+    elif kind == "i64":
+        name = spec.name
+        verdict = _verdict(state)
+        if verdict == "overflow":
+            return Piece(None, Failure.value_error(spec.depth, f"the sum of column {quoted(name)} overflows i64"),
+                         piece.rows, piece.pending)
+        if verdict == "unsure":
+            # Given as if no running sum left 64 bits; the client checks the
+            # verdict exactly before it hands out a result.
+            pending.append((spec.depth, pending_token))
+        sums = [int(s) for s in state["S"]]
+        if spec.method == "sum":
+            column = pa.array(sums, type=pa.int64())
+        else:
+            column = pa.array([float(s) / float(c) if c else None for s, c in zip(sums, state["c"].tolist())],
+                              type=pa.float64())
+    else:
+        name = spec.name
+        totals = _round_exact(state)
+        if spec.method == "sum":
+            column = pa.array(totals, type=pa.float64())
+        else:
+            column = pa.array([t / float(c) if c else None for t, c in zip(totals, state["c"].tolist())],
+                              type=pa.float64())
+    if part.key_error is not None:
+        return Piece(None, Failure.value_error(spec.depth, part.key_error), piece.rows, tuple(pending))
+    result_names = list(keys)
+    if column is not None:
+        arrays.append(column)
+        result_names.append(name)
+    table = pa.Table.from_arrays(arrays, names=result_names) if arrays else _rows_only(part.groups)
+    return Piece((table, part.first), None, piece.rows, tuple(pending))
+
+
+def _rows_only(rows):
+    return pa.table({"": pa.nulls(rows)}).drop_columns([""])
+
+
+def _verdict(state):
+    bmin, bmax, lo, hi = state["bmin"], state["bmax"], state["lo"], state["hi"]
+    if not len(bmin):
+        return "ok"
+    if min(bmin) < I64_MIN or max(bmax) > I64_MAX:
+        return "overflow"
+    if min(lo) >= I64_MIN and max(hi) <= I64_MAX:
+        return "ok"
+    return "unsure"
+
+
+def _round_exact(state):
+    totals = []
+    for e, nan, pinf, ninf in zip(state["E"].tolist(), state["nan"].tolist(), state["pinf"].tolist(),
+                                  state["ninf"].tolist()):
+        if nan or (pinf and ninf):
+            totals.append(float("nan"))
+        elif pinf:
+            totals.append(float("inf"))
+        elif ninf:
+            totals.append(float("-inf"))
+        else:
+            try:
+                totals.append(e / (1 << SCALE) + 0.0)
+            except OverflowError:
+                totals.append(float("inf") if e > 0 else float("-inf"))
+    return totals
+

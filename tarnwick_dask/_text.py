@@ -1,0 +1,223 @@
+"""The record structure of CSV bytes, as tarnwick's reader sees it.
+
+Only four bytes mean anything: comma, double quote, LF and CR. A quote opens
+a quoted field only at a field's first byte; anywhere else in an unquoted
+field it is content. Inside a quoted field, a quote is either the first of a
+doubled pair or the closing quote, which must be followed by a comma, a line
+end or the end of the text.
+
+The tokenizer states used here:
+
+    RECORD  at the start of a record (after a line end, or at the text start)
+    FIELD   at the start of a field that is not a record's first (after a comma)
+    BARE    inside an unquoted field
+    QUOTED  inside a quoted field
+    CLOSING just after a quote inside a quoted field (closing, or half a pair)
+    AFTER_CR just after a CR that ended a record (an LF here belongs to it)
+
+The functions work on any object with ``find`` and indexing over bytes (bytes,
+bytearray, mmap). They walk quote by quote with ``find`` (memchr), so they cost
+about one Python step per quote byte: they serve the header, the stretch after
+a cut that proved to lie inside a quoted field, and error lines, never the
+bulk of the text.
+"""
+
+RECORD, FIELD, BARE, QUOTED, CLOSING, AFTER_CR = range(6)
+
+QUOTE, COMMA, LF, CR = 0x22, 0x2C, 0x0A, 0x0D
+_FIELD_ENDS = (COMMA, LF, CR)
+BOM = b"\xef\xbb\xbf"
+
+
+class QuoteFailure(Exception):
+    """Text after a closing quote, at byte ``position`` (the closing quote)."""
+
+    def __init__(self, position):
+        super().__init__(position)
+        self.position = position
+
+
+def _next_line_end(buf, pos, end):
+    """The first LF or CR in [pos, end), or -1."""
+    lf = buf.find(b"\n", pos, end)
+    cr = buf.find(b"\r", pos, lf if lf >= 0 else end)
+    return cr if cr >= 0 else lf
+
+
+def count_byte(buf, byte, start, end):
+    """How many times ``byte`` occurs in buf[start:end]; an mmap has no
+    ``count``, so it is counted through numpy without a copy."""
+    if hasattr(buf, "count"):
+        return buf.count(bytes((byte,)), start, end)
+    import numpy as np
+
+    view = np.frombuffer(buf, dtype=np.uint8, count=max(end - start, 0), offset=start)
+    return int(np.count_nonzero(view == byte))
+
+
+def after_line_end(buf, position, end):
+    """The position after the line end whose first byte is at ``position``:
+    CR LF is one line end."""
+    if buf[position] == CR and position + 1 < end and buf[position + 1] == LF:
+        return position + 2
+    return position + 1
+
+
+def record_start(buf, pos, state, end):
+    """The first position at or after ``pos`` where a record starts, given the
+    tokenizer's state at ``pos``; ``end`` if the text ends first (also inside
+    an unclosed quoted field). Raises QuoteFailure for text after a closing
+    quote."""
+    while True:
+        if state == RECORD:
+            return pos
+        if state == AFTER_CR:
+            return pos + 1 if pos < end and buf[pos] == LF else pos
+        if pos >= end:
+            return end
+        if state == FIELD:
+            if buf[pos] == QUOTE:
+                state, pos = QUOTED, pos + 1
+            else:
+                state = BARE
+            continue
+        if state == BARE:
+            # Quotes inside an unquoted field are content, and only a quote at
+            # a field start opens a quoted field: walk the quotes before the
+            # line end and stop at the first one that follows a comma.
+            line_end = _next_line_end(buf, pos, end)
+            limit = end if line_end < 0 else line_end
+            q = buf.find(b'"', pos, limit)
+            while q >= 0 and buf[q - 1] != COMMA:
+                q = buf.find(b'"', q + 1, limit)
+            if q >= 0:
+                state, pos = QUOTED, q + 1
+                continue
+            if line_end < 0:
+                return end
+            return after_line_end(buf, line_end, end)
+        if state == QUOTED:
+            q = buf.find(b'"', pos, end)
+            if q < 0:
+                return end
+            state, pos = CLOSING, q + 1
+            continue
+        # CLOSING
+        byte = buf[pos]
+        if byte == QUOTE:
+            state, pos = QUOTED, pos + 1
+        elif byte == COMMA:
+            state, pos = FIELD, pos + 1
+        elif byte == LF:
+            return pos + 1
+        elif byte == CR:
+            state, pos = AFTER_CR, pos + 1
+        else:
+            raise QuoteFailure(pos - 1)
+
+
+def state_at(buf, pos, state, end):
+    """The tokenizer's state at ``end`` after reading [pos, end) from
+    ``state``. Raises QuoteFailure for text after a closing quote."""
+    if pos >= end:
+        return state
+    if state == AFTER_CR:
+        if buf[pos] == LF:
+            pos += 1
+        state = RECORD
+    if state == CLOSING:
+        byte = buf[pos]
+        if byte == QUOTE:
+            state, pos = QUOTED, pos + 1
+        elif byte in _FIELD_ENDS:
+            state = BARE  # the field ended; its end byte is read below
+        else:
+            raise QuoteFailure(pos - 1)
+    inside = state == QUOTED
+    field_start = state in (RECORD, FIELD)
+    start = pos
+    while True:
+        q = buf.find(b'"', pos, end)
+        if q < 0:
+            break
+        if not inside:
+            at_field_start = (field_start and q == start) or (q > start and buf[q - 1] in _FIELD_ENDS)
+            inside = at_field_start
+            pos = q + 1
+            continue
+        if q + 1 >= end:
+            return CLOSING
+        byte = buf[q + 1]
+        if byte == QUOTE:
+            pos = q + 2
+        elif byte in _FIELD_ENDS:
+            inside, pos = False, q + 1
+        else:
+            raise QuoteFailure(q)
+    if inside:
+        return QUOTED
+    if start == end:
+        return state
+    last = buf[end - 1]
+    if last == LF:
+        return RECORD
+    if last == CR:
+        return AFTER_CR
+    if last == COMMA:
+        return FIELD
+    return BARE
+
+
+def first_record_start_after(read, position, size, window=1 << 16):
+    """The position after the first line end at or after ``position``
+    (CR LF as one), or ``size``: where a record starts if that line end lies
+    outside any quoted field. ``read(n, offset)`` returns bytes of the file."""
+    pos = position
+    while pos < size:
+        chunk = read(min(window, size - pos) + 1, pos)
+        if not chunk:
+            return size
+        # The extra byte shows whether a CR at the window's end has an LF.
+        limit = min(len(chunk), size - pos)
+        i = _next_line_end(chunk, 0, limit)
+        if i >= 0:
+            return pos + after_line_end(chunk, i, len(chunk))
+        pos += limit
+        window *= 2
+    return size
+
+
+def header_range(buf, end):
+    """(start, stop) of the header record: the first record that is not
+    blank, ``stop`` being where the next record starts (or ``end``). None
+    when every record is blank. A header holding text after a closing quote
+    gives a stop just past that quote, so a read of [0, stop) reports it."""
+    pos = 3 if buf[:3] == BOM and end >= 3 else 0
+    while pos < end and buf[pos] in (LF, CR):
+        pos += 1
+    if pos >= end:
+        return None
+    start = pos
+    try:
+        return start, record_start(buf, pos, FIELD, end)
+    except QuoteFailure as failure:
+        return start, failure.position + 2
+
+
+def count_lines(buf, start, end):
+    """Line ends in [start, end), which starts at a record start: every LF
+    (inside quotes too), and every CR that ends a record without an LF after
+    it (a CR inside quotes is no line end)."""
+    lines = count_byte(buf, LF, start, end)
+    cr = buf.find(b"\r", start, end)
+    if cr < 0:
+        return lines
+    # Lone CRs end a record outside a quoted field and nothing inside one.
+    pos, state = start, RECORD
+    while cr >= 0:
+        state = state_at(buf, pos, state, cr)
+        pos = cr
+        if state != QUOTED and (cr + 1 >= end or buf[cr + 1] != LF):
+            lines += 1
+        cr = buf.find(b"\r", cr + 1, end)
+    return lines
