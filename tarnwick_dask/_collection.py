@@ -11,7 +11,7 @@ from dask.base import tokenize
 from dask.utils import parse_bytes
 
 from . import _csv, _files, _ops, _plan
-from ._frames import to_frame, to_table
+from ._frames import concat, to_frame, to_table
 from ._group import COUNT, GroupSpec
 from ._pieces import Piece, merge
 
@@ -305,10 +305,7 @@ def _exact_verdict(node, token):
 def _finalize_frame(results, node):
     results = list(results)
     _raise_failure(merge(results), node)
-    tables = [r.value for r in results]
-    if len(tables) == 1:
-        return to_frame(tables[0])
-    return to_frame(pa.concat_tables(tables, promote_options="permissive"))
+    return to_frame(concat([r.value for r in results]))
 
 
 def _finalize_height(results, node):

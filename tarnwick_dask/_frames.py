@@ -34,8 +34,6 @@ def to_table(frame):
                 arrays.append(pa.array(values, type=TYPE_OF_KIND[kind]))
             else:
                 arrays.append(pa.table(frame.select([name])).column(0))
-        if not arrays:
-            return pa.table({"": pa.nulls(frame.height())}).drop_columns([""])
         return pa.Table.from_arrays(arrays, names=names)
 
 
@@ -58,6 +56,20 @@ def to_frame(table, names=None):
         else:
             frame.add_strings(name, column)
     return frame
+
+
+def rows_only(rows):
+    """A table of no columns and ``rows`` rows (pyarrow's take and concat
+    lose the row count of such tables, so they are made afresh)."""
+    return pa.table({"": pa.nulls(rows)}).drop_columns([""])
+
+
+def concat(tables):
+    if len(tables) == 1:
+        return tables[0]
+    if tables[0].num_columns == 0:
+        return rows_only(sum(t.num_rows for t in tables))
+    return pa.concat_tables(tables, promote_options="permissive")
 
 
 def empty_table(names, kinds):

@@ -50,15 +50,24 @@ COUNT = "count"
 
 @dataclasses.dataclass
 class Partial:
-    keys: pa.Table  # columns k0, k1, ... one row per group
-    first: np.ndarray  # int64 order keys
+    # One row per group: the keys as columns k0, k1, ... and last the order
+    # key "first" (so that the table has a column even without keys).
+    table: pa.Table
     state: dict  # name -> numpy array, or pyarrow array for min/max values
     key_error: str | None = None
     kind: str | None = None
 
     @property
     def groups(self):
-        return len(self.first)
+        return self.table.num_rows
+
+    @property
+    def keys(self):
+        return self.table.select(self.table.column_names[:-1])
+
+    @property
+    def first(self):
+        return self.table.column("first").to_numpy()
 
 
 @dataclasses.dataclass(frozen=True)
@@ -134,20 +143,20 @@ def _work_frame(frame, keys, columns):
     return work, names
 
 
-def _keys_of(result_frame, nkeys):
+def _keys_of(result_frame, nkeys, index):
+    """The keys of a partition's grouping result, with the order key of each
+    group, and the whole result as a table."""
     table = to_table(result_frame)
-    return pa.Table.from_arrays(table.columns[:nkeys], names=_key_names(nkeys)), table
-
-
-def _first(index, groups):
-    return (np.int64(index) << np.int64(32)) + np.arange(groups, dtype=np.int64)
+    first = (np.int64(index) << np.int64(32)) + np.arange(table.num_rows, dtype=np.int64)
+    keys = pa.Table.from_arrays(table.columns[:nkeys] + [pa.array(first)], names=_key_names(nkeys) + ["first"])
+    return keys, table
 
 
 def _count_partial(frame, keys, index):
     work, (n,) = _work_frame(frame, keys, [("i64", pa.array(np.ones(frame.height(), dtype=np.int64)))])
-    keys_table, table = _keys_of(work.group(keys).sum(n), len(keys))
+    keys_table, table = _keys_of(work.group(keys).sum(n), len(keys), index)
     counts = table.column(len(keys)).to_numpy()
-    return Partial(keys_table, _first(index, len(counts)), {"n": counts.astype(np.int64)})
+    return Partial(keys_table, {"n": counts.astype(np.int64)})
 
 
 def _present(values):
@@ -159,7 +168,7 @@ def _i64_partial(frame, keys, spec, values, index):
     filled = values.fill_null(0).to_numpy().astype(np.int64, copy=False)
     work, (v, c) = _work_frame(frame, keys, [("i64", values), ("i64", pa.array(present))])
     grouped = work.group(keys)
-    keys_table, table = _keys_of(grouped.sum(c), len(keys))
+    keys_table, table = _keys_of(grouped.sum(c), len(keys), index)
     counts = table.column(len(keys)).to_numpy().astype(np.int64)
     try:
         if spec.exact:
@@ -168,7 +177,7 @@ def _i64_partial(frame, keys, spec, values, index):
     except ValueError:
         # The partition's own partial sums leave 64 bits; its sums, and the
         # exact extremes of its running sums, come from Python integers.
-        return _i64_partial_exact(keys_table, counts, filled, present, work, keys, index)
+        return _i64_partial_exact(keys_table, counts, filled, present, work, keys)
     # Every partial sum of a group inside the partition lies within the
     # partition's sum of absolute values, bounded above through floats.
     bound = int(float(np.abs(filled.astype(np.float64)).sum()) * (1 + 2.0 ** -20)) + 1
@@ -178,12 +187,13 @@ def _i64_partial(frame, keys, spec, values, index):
     else:
         lo = np.where(has, -bound, 0).astype(np.int64)
     hi = -lo
-    state = {"S": sums, "lo": lo, "hi": hi, "bmin": sums.copy(), "bmax": sums.copy(), "c": counts}
-    return Partial(keys_table, _first(index, len(sums)), state)
+    state = {"S": sums, "lo": lo, "hi": hi, "bmin": sums.copy(), "bmax": sums.copy(), "c": counts,
+             "exact": ~has}
+    return Partial(keys_table, state)
 
 
-def _i64_partial_exact(keys_table, counts, filled, present, work, keys, index):
-    codes = group_ids(_keys_only(work, keys))
+def _i64_partial_exact(keys_table, counts, filled, present, work, keys):
+    codes = group_ids(_keys_only(work, keys).drop_columns(["first"]), work.height())
     groups = len(counts)
     S = [0] * groups
     lo = [0] * groups
@@ -202,25 +212,26 @@ def _i64_partial_exact(keys_table, counts, filled, present, work, keys, index):
             hi[g] = s
     S = np.array(S, dtype=object)
     state = {"S": S, "lo": np.array(lo, dtype=object), "hi": np.array(hi, dtype=object),
-             "bmin": S.copy(), "bmax": S.copy(), "c": counts}
-    return Partial(keys_table, _first(index, groups), state)
+             "bmin": S.copy(), "bmax": S.copy(), "c": counts, "exact": np.ones(groups, dtype=bool)}
+    return Partial(keys_table, state)
 
 
 def _keys_only(frame, keys):
     table = to_table(frame.select(keys))
-    return pa.Table.from_arrays(table.columns, names=_key_names(len(keys)))
+    return pa.Table.from_arrays(table.columns + [pa.nulls(table.num_rows, pa.int64())],
+                                names=_key_names(len(keys)) + ["first"])
 
 
 def _f64_partial(frame, keys, spec, values, index):
     present = _present(values)
     work, (v, c) = _work_frame(frame, keys, [("f64", values), ("i64", pa.array(present))])
     grouped = work.group(keys)
-    keys_table, table = _keys_of(grouped.sum(c), len(keys))
+    keys_table, table = _keys_of(grouped.sum(c), len(keys), index)
     counts = table.column(len(keys)).to_numpy().astype(np.int64)
     sums = to_table(grouped.sum(v)).column(len(keys)).to_numpy()
     state = {"c": counts}
     state.update(_exact_doubles(sums))
-    return Partial(keys_table, _first(index, len(sums)), state)
+    return Partial(keys_table, state)
 
 
 def _exact_doubles(values):
@@ -240,7 +251,7 @@ def _exact_doubles(values):
 def _minmax_partial(frame, keys, spec, values, kind, index):
     work, (v,) = _work_frame(frame, keys, [(kind, values)])
     grouped = work.group(keys)
-    keys_table, table = _keys_of(getattr(grouped, spec.method)(v), len(keys))
+    keys_table, table = _keys_of(getattr(grouped, spec.method)(v), len(keys), index)
     first = table.column(len(keys)).combine_chunks()
     state = {"v": first}
     if kind == "f64":
@@ -252,16 +263,16 @@ def _minmax_partial(frame, keys, spec, values, kind, index):
             # number leads. Its reduction without NaN comes from the rows
             # that are numbers, matched to the groups by key.
             numbers = work.where_le(v, float("inf"))
-            nkeys, ntable = _keys_of(getattr(numbers.group(keys), spec.method)(v), len(keys))
+            nkeys, ntable = _keys_of(getattr(numbers.group(keys), spec.method)(v), len(keys), index)
             state["w"] = _align(keys_table, nkeys, ntable.column(len(keys)).combine_chunks(), first)
-    return Partial(keys_table, _first(index, len(first)), state)
+    return Partial(keys_table, state)
 
 
 def _align(keys_table, other_keys, other_values, default):
     """other_values placed at the rows of keys_table with the same keys;
     missing where keys_table has a key other_keys lacks."""
     both = pa.concat_tables([keys_table, other_keys])
-    codes = group_ids(both)
+    codes = group_ids(both.select(both.column_names[:-1]), both.num_rows)
     n = keys_table.num_rows
     position = np.full(codes.max() + 1 if len(codes) else 0, -1, dtype=np.int64)
     position[codes[n:]] = np.arange(other_keys.num_rows)
@@ -281,10 +292,9 @@ def _normalised(column):
     return column
 
 
-def group_ids(keys_table):
-    """Group numbers of a table's rows by key equality, numbered in order of
-    first appearance."""
-    n = keys_table.num_rows
+def group_ids(keys_table, n):
+    """Group numbers of a table's n rows by key equality, numbered in order
+    of first appearance."""
     if keys_table.num_columns == 0:
         return np.zeros(n, dtype=np.int64)
     codes = None
@@ -314,9 +324,9 @@ def combine(method, *pieces):
     kind = partials[0].kind
     if len(partials) == 1:
         return Piece(partials[0], None, merged.rows, merged.pending)
-    keys = pa.concat_tables([p.keys for p in partials])
-    first = np.concatenate([p.first for p in partials])
-    codes = group_ids(keys)
+    table = pa.concat_tables([p.table for p in partials])
+    keys = table.select(table.column_names[:-1])
+    codes = group_ids(keys, table.num_rows)
     order = np.argsort(codes, kind="stable")
     sorted_codes = codes[order]
     starts = np.flatnonzero(np.diff(sorted_codes, prepend=-1)) if len(codes) else np.zeros(0, np.int64)
@@ -325,12 +335,12 @@ def combine(method, *pieces):
     if method == COUNT:
         state["n"] = np.add.reduceat(_cat(partials, "n")[order], starts) if len(starts) else _cat(partials, "n")
     elif method in ("min", "max"):
-        state = _combine_minmax(method, kind, keys, partials, codes)
+        state = _combine_minmax(method, kind, table, partials)
     elif kind == "i64":
         state = _combine_i64(partials, order, starts)
     else:
         state = _combine_f64(partials, order, starts)
-    result = Partial(keys.take(pa.array(representative)), first[representative], state, key_error, kind)
+    result = Partial(table.take(pa.array(representative)), state, key_error, kind)
     return Piece(result, None, merged.rows, merged.pending)
 
 
@@ -347,8 +357,9 @@ def _segments(values, order, starts, ufunc):
 def _combine_i64(partials, order, starts):
     S, lo, hi, bmin, bmax = (_cat(partials, k) for k in ("S", "lo", "hi", "bmin", "bmax"))
     c = _cat(partials, "c")
+    exact = _cat(partials, "exact")
     if not len(starts):
-        return {"S": S, "lo": lo, "hi": hi, "bmin": bmin, "bmax": bmax, "c": c}
+        return {"S": S, "lo": lo, "hi": hi, "bmin": bmin, "bmax": bmax, "c": c, "exact": exact}
     small = all(a.dtype != object for a in (S, lo, hi, bmin, bmax)) and (
         float(np.abs(S.astype(np.float64)).sum()) + max(
             float(np.abs(a.astype(np.float64)).max(initial=0)) for a in (lo, hi, bmin, bmax)) < 2.0 ** 62)
@@ -367,6 +378,7 @@ def _combine_i64(partials, order, starts):
         "bmin": np.minimum.reduceat(before + bmin[order], starts),
         "bmax": np.maximum.reduceat(before + bmax[order], starts),
         "c": np.add.reduceat(c[order], starts),
+        "exact": np.logical_and.reduceat(exact[order], starts),
     }
 
 
@@ -378,15 +390,16 @@ def _combine_f64(partials, order, starts):
     return state
 
 
-def _combine_minmax(method, kind, keys, partials, codes):
+def _combine_minmax(method, kind, table, partials):
     """tarnwick reduces the partials' values in partition order: the first
     present value leads, and a later one replaces it only when strictly
     better, exactly as over the rows themselves."""
-    names = keys.column_names
+    names = table.column_names[:-1]
+    keys = table.select(names + ["first"])
     state = {}
     for part in ("v", "w") if kind == "f64" else ("v",):
         values = pa.concat_arrays([p.state[part] for p in partials])
-        table = keys.append_column("__value", values)
+        table = keys.append_column("__value", values).drop_columns(["first"])
         frame = to_frame(table, names + ["__value"])
         result = to_table(getattr(frame.group(names), method)("__value"))
         state[part] = result.column(len(names)).combine_chunks()
@@ -399,13 +412,13 @@ def split_buckets(piece, buckets):
     if piece.failure is not None:
         return [piece] * buckets
     part = piece.value
-    bucket = _key_hash(part.keys) % np.uint64(buckets)
+    bucket = _key_hash(part.keys, part.groups) % np.uint64(buckets)
     out = []
     for b in range(buckets):
         rows = np.flatnonzero(bucket == b)
         state = {k: (v.take(pa.array(rows)) if isinstance(v, (pa.Array, pa.ChunkedArray)) else v[rows])
                  for k, v in part.state.items()}
-        out.append(Piece(Partial(part.keys.take(pa.array(rows)), part.first[rows], state, part.key_error, part.kind),
+        out.append(Piece(Partial(part.table.take(pa.array(rows)), state, part.key_error, part.kind),
                          None, piece.rows, piece.pending))
     return out
 
@@ -419,9 +432,9 @@ def _mix64(x):
     return x ^ (x >> np.uint64(31))
 
 
-def _key_hash(keys):
+def _key_hash(keys, n):
     """A hash of each row's keys that is the same in every process."""
-    h = np.zeros(keys.num_rows, dtype=np.uint64)
+    h = np.zeros(n, dtype=np.uint64)
     with np.errstate(over="ignore"):
         for column in keys.columns:
             column = _normalised(column)
@@ -486,23 +499,23 @@ def result(piece, spec, pending_token):
     if column is not None:
         arrays.append(column)
         result_names.append(name)
-    table = pa.Table.from_arrays(arrays, names=result_names) if arrays else _rows_only(part.groups)
+    table = pa.Table.from_arrays(arrays, names=result_names)
     return Piece((table, part.first), None, piece.rows, tuple(pending))
 
 
-def _rows_only(rows):
-    return pa.table({"": pa.nulls(rows)}).drop_columns([""])
-
-
 def _verdict(state):
-    bmin, bmax, lo, hi = state["bmin"], state["bmax"], state["lo"], state["hi"]
-    if not len(bmin):
-        return "ok"
-    if min(bmin) < I64_MIN or max(bmax) > I64_MAX:
-        return "overflow"
-    if min(lo) >= I64_MIN and max(hi) <= I64_MAX:
-        return "ok"
-    return "unsure"
+    """overflow: some running sum of some group leaves 64 bits for sure;
+    ok: none can; unsure: only bounds were known where they reach past."""
+    verdict = "ok"
+    for bmin, bmax, lo, hi, exact in zip(state["bmin"].tolist(), state["bmax"].tolist(), state["lo"].tolist(),
+                                         state["hi"].tolist(), state["exact"].tolist()):
+        if bmin < I64_MIN or bmax > I64_MAX:
+            return "overflow"
+        if lo < I64_MIN or hi > I64_MAX:
+            if exact:
+                return "overflow"
+            verdict = "unsure"
+    return verdict
 
 
 def _round_exact(state):

@@ -142,5 +142,7 @@ def _failure(depth, op, message):
             digits = message[len(lead):].split(":", 1)[0]
             if digits.isdigit():
                 return Failure(depth, "ValueError", (message,), row=int(digits),
-                               prefix=lead, suffix=message[len(lead) + len(digits):])
+                               prefix=lead, suffix=message[len(lead) + len(digits):], rank=1)
+        if message == f"the frame has a column {quoted(op[1])} already":
+            return Failure(depth, "ValueError", (message,), rank=2)
     return Failure.value_error(depth, message)

@@ -35,6 +35,11 @@ class Failure:
     row: int | None = None
     prefix: str = ""
     suffix: str = ""
+    # Within one operation, the place of this check among the operation's
+    # checks, where that depends on the data: add_date_part reports an
+    # invalid date (rank 1) before a name already taken (rank 2), so a
+    # partition without dates does not decide the failure.
+    rank: int = 0
 
     @classmethod
     def value_error(cls, depth, message, notes=()):
@@ -60,7 +65,8 @@ class Failure:
         failure that leaves the stage whose rows it counts."""
         if self.row is None:
             return self
-        return Failure(self.depth, self.kind, (f"{self.prefix}{self.row}{self.suffix}",), self.notes)
+        return Failure(self.depth, self.kind, (f"{self.prefix}{self.row}{self.suffix}",), self.notes,
+                       rank=self.rank)
 
 
 _EXCEPTIONS = {
@@ -92,13 +98,13 @@ class Piece:
 
 def merge(pieces):
     """The failure and row counts of pieces taken in order, as one piece
-    without a value: the failure of the lowest depth, then of the earliest
-    piece, with its row counted from the first piece."""
+    without a value: the failure of the lowest depth (and rank), then of
+    the earliest piece, with its row counted from the first piece."""
     rows, failure, pending = {}, None, []
     for piece in pieces:
         if piece.failure is not None:
             candidate = piece.failure.shifted(rows.get(piece.failure.depth, 0))
-            if failure is None or candidate.depth < failure.depth:
+            if failure is None or (candidate.depth, candidate.rank) < (failure.depth, failure.rank):
                 failure = candidate
         for depth, count in piece.rows.items():
             rows[depth] = rows.get(depth, 0) + count

@@ -129,6 +129,11 @@ class Node:
     def fused_ops(self):
         return ()
 
+    def deferrable(self):
+        """Whether another layer may run this node's specs in its own tasks
+        (not when the specs refer to their own layer)."""
+        return True
+
 
 class Map(Node):
     """One operation applied to each partition, fused into the partition's
@@ -149,6 +154,9 @@ class Map(Node):
 
     def fused_ops(self):
         return self.parent.fused_ops() + (self.op,)
+
+    def deferrable(self):
+        return self.parent.deferrable()
 
 
 class FrameSource(Node):
@@ -285,7 +293,7 @@ class Slice(Node):
         pre = Tail(((self.depth, (self.which, self.n)),))
         # Partitions the slice does not reach are not computed, unless their
         # chain names rows (an invalid date there still fails the whole).
-        deferred = not any(op[0] == "add_date_part" for op in self.parent.fused_ops())
+        deferred = self.parent.deferrable() and not any(op[0] == "add_date_part" for op in self.parent.fused_ops())
         if deferred:
             inputs = self.parent.specs(g, pre, name + "-in")
         else:
@@ -298,6 +306,9 @@ class Slice(Node):
             specs[i] = (slice_step, [previous, self.which, self.n, tail, i, func, args])
             previous = (name, i)
         return specs
+
+    def deferrable(self):
+        return False
 
     def _all_but(self, g, tail, name):
         parts = self.parent.keys(g, Tail())

@@ -12,7 +12,7 @@ import numpy as np
 import pyarrow as pa
 import pyarrow.compute as pc
 
-from ._frames import KIND_OF_TYPE, to_frame
+from ._frames import KIND_OF_TYPE, concat, to_frame
 from ._pieces import Failure, Piece, merge, settle
 
 SAMPLE = 256
@@ -104,5 +104,5 @@ def range_frame(pieces, name, descending):
     merged = merge(pieces)
     if merged.failure is not None:
         return None, merged
-    table = pa.concat_tables([p.value for p in pieces])
+    table = concat([p.value for p in pieces])
     return to_frame(table).sort(name, descending), merged
