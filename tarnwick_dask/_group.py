@@ -179,8 +179,8 @@ def _i64_partial(frame, keys, spec, values, index):
         # exact extremes of its running sums, come from Python integers.
         return _i64_partial_exact(keys_table, counts, filled, present, work, keys)
     # Every partial sum of a group inside the partition lies within the
-    # partition's sum of absolute values, bounded above through floats.
-    bound = int(float(np.abs(filled.astype(np.float64)).sum()) * (1 + 2.0 ** -20)) + 1
+    # partition's sum of absolute values.
+    bound = _absolute_sum(filled)
     has = counts > 0
     if bound > (1 << 62):
         lo = np.array([-bound if h else 0 for h in has.tolist()], dtype=object)
@@ -190,6 +190,19 @@ def _i64_partial(frame, keys, spec, values, index):
     state = {"S": sums, "lo": lo, "hi": hi, "bmin": sums.copy(), "bmax": sums.copy(), "c": counts,
              "exact": ~has}
     return Partial(keys_table, state)
+
+
+def _absolute_sum(values):
+    """The exact sum of |v| (|-2^63| included) as an int: the magnitudes'
+    high and low 32 bits summed apart, 2^30 at a time, so no sum overflows."""
+    total = 0
+    for start in range(0, len(values), 1 << 30):
+        chunk = values[start:start + (1 << 30)]
+        magnitude = np.where(chunk < 0, ~chunk.view(np.uint64) + np.uint64(1), chunk.view(np.uint64))
+        high = int((magnitude >> np.uint64(32)).astype(np.int64).sum())
+        low = int((magnitude & np.uint64(0xFFFFFFFF)).astype(np.int64).sum())
+        total += (high << 32) + low
+    return total
 
 
 def _i64_partial_exact(keys_table, counts, filled, present, work, keys):
