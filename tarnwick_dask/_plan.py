@@ -13,6 +13,7 @@ Arrow tables, texts and numbers, never a frame.
 """
 
 import dataclasses
+import operator
 import uuid
 
 import numpy as np
@@ -402,8 +403,8 @@ class Aggregate(Node):
         g.add(split, {(split, i): (_group.split_buckets, key, buckets) for i, key in enumerate(parts)},
               {parts[0][0]})
         take = f"{name}-bucket"
-        g.add(take, {(take, i, b): (_sort.take, (split, i), b) for i in range(len(parts)) for b in range(buckets)},
-              {split})
+        g.add(take, {(take, i, b): (operator.getitem, (split, i), b) for i in range(len(parts))
+                     for b in range(buckets)}, {split})
         results = f"{name}-result"
         roots = [_tree(g, name, [(take, i, b) for i in range(len(parts))], method, f"-{b}")
                  for b in range(buckets)]

@@ -187,23 +187,6 @@ def first_record_start_after(read, position, size, window=1 << 16):
     return size
 
 
-def header_range(buf, end):
-    """(start, stop) of the header record: the first record that is not
-    blank, ``stop`` being where the next record starts (or ``end``). None
-    when every record is blank. A header holding text after a closing quote
-    gives a stop just past that quote, so a read of [0, stop) reports it."""
-    pos = 3 if buf[:3] == BOM and end >= 3 else 0
-    while pos < end and buf[pos] in (LF, CR):
-        pos += 1
-    if pos >= end:
-        return None
-    start = pos
-    try:
-        return start, record_start(buf, pos, FIELD, end)
-    except QuoteFailure as failure:
-        return start, failure.position + 2
-
-
 def count_lines(buf, start, end):
     """Line ends in [start, end), which starts at a record start: every LF
     (inside quotes too), and every CR that ends a record without an LF after

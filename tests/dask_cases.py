@@ -2,7 +2,8 @@
 tests: the same chain runs on one-machine tarnwick and on tarnwick_dask."""
 
 import math
-import random
+
+import tarnwick
 
 NUMBERS = ["0", "1", "-1", "12", "-0", "007", "+5", "9223372036854775807", "-9223372036854775808",
            "4611686018427387904", "-4611686018427387904"]
@@ -140,13 +141,14 @@ def chain(rng, names, kinds=None):
     return ops
 
 
-def run_chain(frame, ops):
-    """Applies the chain to a tarnwick.Frame or a DaskFrame; returns the final
-    object (a frame, or an int for "groups")."""
+def run_chain(frame, ops, split_out=1):
+    """Applies the chain to a tarnwick.Frame or a DaskFrame (whose groupings
+    combine in ``split_out`` buckets); returns the final object (a frame, or
+    an int for "groups")."""
     for method, args in ops:
         if method == "group":
             keys, aggregation, column = args
-            grouped = frame.group(keys)
+            grouped = frame.group(keys) if isinstance(frame, tarnwick.Frame) else frame.group(keys, split_out)
             if aggregation == "groups":
                 return grouped.groups()
             if aggregation == "count":
