@@ -2,6 +2,8 @@
 tarnwick Frame and Grouped."""
 
 import os
+from collections.abc import Sequence
+from typing import Any, SupportsFloat, SupportsIndex
 
 import dask
 import dask.threaded
@@ -63,76 +65,73 @@ class DaskFrame(_Collection):
     plan; ``compute()`` runs it and gives a ``tarnwick.Frame`` equal to what
     the same operations give on one machine."""
 
-    def __init__(self, node):
+    def __init__(self, node: Any) -> None:
         super().__init__(node, _plan.Tail(), _finalize_frame)
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"DaskFrame({self.npartitions} partitions)"
 
     def __dask_postpersist__(self):
         return _rebuild, (self.__dask_layers__()[0], self.__dask_keys__(), self._node)
 
     @property
-    def npartitions(self):
+    def npartitions(self) -> int:
         return self._node.npartitions
 
-    def _derive(self, node):
-        return DaskFrame(node)
-
-    def _map(self, op):
+    def _map(self, op: tuple[Any, ...]) -> "DaskFrame":
         return DaskFrame(_plan.Map(self._node, op))
 
     # ---- operations (lazy) ----------------------------------------------
 
-    def where_eq(self, name, value):
+    def where_eq(self, name: str, value: SupportsFloat | SupportsIndex) -> "DaskFrame":
         return self._map(_ops.where("where_eq", name, value))
 
-    def where_ne(self, name, value):
+    def where_ne(self, name: str, value: SupportsFloat | SupportsIndex) -> "DaskFrame":
         return self._map(_ops.where("where_ne", name, value))
 
-    def where_lt(self, name, value):
+    def where_lt(self, name: str, value: SupportsFloat | SupportsIndex) -> "DaskFrame":
         return self._map(_ops.where("where_lt", name, value))
 
-    def where_le(self, name, value):
+    def where_le(self, name: str, value: SupportsFloat | SupportsIndex) -> "DaskFrame":
         return self._map(_ops.where("where_le", name, value))
 
-    def where_gt(self, name, value):
+    def where_gt(self, name: str, value: SupportsFloat | SupportsIndex) -> "DaskFrame":
         return self._map(_ops.where("where_gt", name, value))
 
-    def where_ge(self, name, value):
+    def where_ge(self, name: str, value: SupportsFloat | SupportsIndex) -> "DaskFrame":
         return self._map(_ops.where("where_ge", name, value))
 
-    def where_is(self, name, value):
+    def where_is(self, name: str, value: str) -> "DaskFrame":
         return self._map(_ops.where("where_is", name, value))
 
-    def where_in(self, name, values):
+    def where_in(self, name: str, values: Sequence[str]) -> "DaskFrame":
         return self._map(_ops.where("where_in", name, values))
 
-    def where_among(self, name, values):
+    def where_among(self, name: str, values: Sequence[SupportsFloat | SupportsIndex]) -> "DaskFrame":
         return self._map(_ops.where("where_among", name, values))
 
-    def select(self, names):
+    def select(self, names: Sequence[str]) -> "DaskFrame":
         return self._map(_ops.select(names))
 
-    def add_date_part(self, name, source, part):
+    def add_date_part(self, name: str, source: str, part: str) -> None:
         """Adds the column in place, as Frame.add_date_part does; an invalid
         date fails the next computation."""
         self._node = _plan.Map(self._node, _ops.add_date_part(name, source, part))
         self._built = None
 
-    def sort(self, name, descending):
+    def sort(self, name: str, descending: bool) -> "DaskFrame":
         op = _ops.sort(name, descending)
         if self.npartitions == 1:
             return self._map(op)
         return DaskFrame(_plan.Sort(self._node, op[1], op[2]))
 
-    def head(self, n):
+    def head(self, n: SupportsIndex) -> "DaskFrame":
         return DaskFrame(_plan.Slice(self._node, "head", _ops.head(n)[1]))
 
-    def tail(self, n):
+    def tail(self, n: SupportsIndex) -> "DaskFrame":
         return DaskFrame(_plan.Slice(self._node, "tail", _ops.tail(n)[1]))
 
-    def group(self, names, split_out=1):
+    def group(self, names: Sequence[str], split_out: int = 1) -> "DaskGrouped":
         """A DaskGrouped. ``split_out`` > 1 combines the groups in that many
         tasks, by a hash of their keys, and gives aggregations that many
         partitions: for millions of groups."""
@@ -144,31 +143,31 @@ class DaskFrame(_Collection):
 
     # ---- results (computed) ----------------------------------------------
 
-    def compute(self, **kwargs):
+    def compute(self, **kwargs: Any) -> tarnwick.Frame:
         """The whole frame as one tarnwick.Frame, made on the calling thread."""
         return dask.compute(self, **kwargs)[0]
 
-    def persist(self, **kwargs):
+    def persist(self, **kwargs: Any) -> "DaskFrame":
         return dask.persist(self, **kwargs)[0]
 
-    def height(self, **kwargs):
+    def height(self, **kwargs: Any) -> int:
         return dask.compute(_Collection(self._node, _plan.Tail((), _plan.Height()), _finalize_height),
                             **kwargs)[0]
 
-    def _schema(self, **kwargs):
+    def _schema(self, **kwargs: Any) -> tuple[list[str], list[str]]:
         return dask.compute(_Collection(self._node, _plan.Tail((), _plan.Schema()), _finalize_schema),
                             **kwargs)[0]
 
-    def names(self, **kwargs):
+    def names(self, **kwargs: Any) -> list[str]:
         return self._schema(**kwargs)[0]
 
-    def dtypes(self, **kwargs):
+    def dtypes(self, **kwargs: Any) -> list[str]:
         return self._schema(**kwargs)[1]
 
-    def width(self, **kwargs):
+    def width(self, **kwargs: Any) -> int:
         return len(self._schema(**kwargs)[0])
 
-    def to_csv(self, directory, **kwargs):
+    def to_csv(self, directory: str | os.PathLike[str], **kwargs: Any) -> list[str]:
         """Writes one CSV file per partition into ``directory`` (made if
         absent), named part-00000.csv and so on in partition order, and
         returns their paths. Files appear only when every partition
@@ -191,7 +190,7 @@ class DaskFrame(_Collection):
             return paths
         return [f"{protocol}://{p}" for p in paths]
 
-    def visualize(self, filename="tarnwick", format=None, **kwargs):
+    def visualize(self, filename: str = "tarnwick", format: str | None = None, **kwargs: Any) -> Any:
         return dask.visualize(self, filename=filename, format=format, **kwargs)
 
 
@@ -242,35 +241,35 @@ class DaskGrouped:
     a DaskFrame with the key columns first, one row per group, groups in
     order of first appearance over the whole frame."""
 
-    def __init__(self, node, keys, split_out):
+    def __init__(self, node: Any, keys: tuple[str, ...], split_out: int) -> None:
         self._node = node
         self._keys = keys
         self._split_out = split_out
 
-    def __repr__(self):
+    def __repr__(self) -> str:
         return f"DaskGrouped(by {', '.join(self._keys)})"
 
-    def _aggregate(self, method, name):
+    def _aggregate(self, method: str, name: str) -> DaskFrame:
         depth = self._node.depth + 1
         spec = GroupSpec(self._keys, method, name, depth, depth + 1)
         return DaskFrame(_plan.Aggregate(self._node, spec, self._split_out))
 
-    def count(self):
+    def count(self) -> DaskFrame:
         return self._aggregate(COUNT, "")
 
-    def sum(self, name):
+    def sum(self, name: str) -> DaskFrame:
         return self._aggregate("sum", _ops.aggregate_name("sum", name))
 
-    def mean(self, name):
+    def mean(self, name: str) -> DaskFrame:
         return self._aggregate("mean", _ops.aggregate_name("mean", name))
 
-    def min(self, name):
+    def min(self, name: str) -> DaskFrame:
         return self._aggregate("min", _ops.aggregate_name("min", name))
 
-    def max(self, name):
+    def max(self, name: str) -> DaskFrame:
         return self._aggregate("max", _ops.aggregate_name("max", name))
 
-    def groups(self, **kwargs):
+    def groups(self, **kwargs: Any) -> int:
         """The number of groups (computed)."""
         return self.count().height(**kwargs)
 
@@ -336,7 +335,8 @@ def _rebuild(dsk, layer, keys, node, rename=None):
 # ---- sources --------------------------------------------------------------
 
 
-def read_csv(paths, blocksize=DEFAULT_BLOCKSIZE):
+def read_csv(paths: str | os.PathLike[str] | Sequence[str | os.PathLike[str]],
+             blocksize: int | str | None = DEFAULT_BLOCKSIZE) -> DaskFrame:
     """A DaskFrame of CSV files: a path, a glob, an fsspec URL or a list of
     them. Each file is one CSV text with its header; a file is cut into
     blocks of about ``blocksize`` bytes (an int, a text such as "64 MiB", or
@@ -362,7 +362,7 @@ def _mtime(file):
         return ""
 
 
-def from_frame(frame, npartitions):
+def from_frame(frame: tarnwick.Frame, npartitions: int) -> DaskFrame:
     """A DaskFrame of a frame's rows, cut into ``npartitions`` runs of about
     equal length (some empty when the frame is short)."""
     if not isinstance(frame, tarnwick.Frame):
