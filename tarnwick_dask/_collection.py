@@ -13,7 +13,8 @@ from dask.base import tokenize
 from dask.utils import parse_bytes
 
 from . import _csv, _files, _ops, _plan
-from ._frames import concat, to_frame, to_table
+from ._frames import concat, to_table
+from ._frames import to_frame as _to_frame
 from ._group import COUNT, GroupSpec
 from ._pieces import Piece, merge
 
@@ -304,7 +305,24 @@ def _exact_verdict(node, token):
 def _finalize_frame(results, node):
     results = list(results)
     _raise_failure(merge(results), node)
-    return to_frame(concat([r.value for r in results]))
+    table = concat([r.value for r in results])
+    if _in_worker():
+        # client.compute finishes on a worker, whose thread cannot hand a
+        # frame on: the future holds the Arrow table (see to_frame).
+        return table
+    return _to_frame(table)
+
+
+def _in_worker():
+    try:
+        from distributed import get_worker
+    except ImportError:
+        return False
+    try:
+        get_worker()
+    except ValueError:
+        return False
+    return True
 
 
 def _finalize_height(results, node):
@@ -360,6 +378,13 @@ def _mtime(file):
         return str(file.fs.info(file.path).get("mtime", ""))
     except Exception:
         return ""
+
+
+def to_frame(table: pa.Table) -> tarnwick.Frame:
+    """A new tarnwick.Frame, on the calling thread, of an Arrow table's
+    int64, float64 and string columns: what ``client.compute`` and
+    ``client.gather`` give for a DaskFrame."""
+    return _to_frame(table)
 
 
 def from_frame(frame: tarnwick.Frame, npartitions: int) -> DaskFrame:
