@@ -35,6 +35,7 @@ from . import _ops, _text
 from ._files import Reader
 from ._frames import KIND_RANK, names_text
 from ._pieces import Failure, Piece
+from ._threads import owns_frames
 
 _STATUS = [
     (re.compile(r"line (\d+): (a quoted field is never closed)\Z"), "open"),
@@ -90,8 +91,9 @@ def blocks_of(files, blocksize):
 
 
 def find_header(reader, size, window=1 << 16):
-    """(start, stop) of the file's header record, or None when every line is
-    blank; read in growing windows from the file's start."""
+    """(start, stop, fields) of the file's header record, or None when every
+    line is blank; read in growing windows from the file's start. ``fields``
+    is None for a header that holds a quote failure."""
     pos = 0
     if reader.read(3, 0) == _text.BOM:
         pos = 3
@@ -111,18 +113,22 @@ def find_header(reader, size, window=1 << 16):
         chunk = reader.read(min(window, size - start) + 1, start)
         complete = start + len(chunk) >= size
         try:
-            stop = _text.record_start(chunk, 0, _text.FIELD, len(chunk))
+            found = _text.record_fields(chunk, 0, len(chunk))
         except _text.QuoteFailure as failure:
-            return start, start + failure.position + 2
-        if stop < len(chunk) or complete:
-            return start, start + stop
+            return start, start + failure.position + 2, None
+        if found is not None and found[0] < len(chunk):
+            return start, start + found[0], found[1]
+        if complete:
+            # The header is the whole rest of the file.
+            return start, size, None
         window *= 2
 
 
 def _guess_range(block, reader, header):
     size = block.file.size
-    start = 0 if block.number == 0 else _text.first_record_start_after(reader.read, block.begin, size)
-    stop = size if block.last else _text.first_record_start_after(reader.read, block.end, size)
+    columns = header[2] if header is not None else None
+    start = 0 if block.number == 0 else _text.guess_record_start(reader.read, block.begin, size, columns)
+    stop = size if block.last else _text.guess_record_start(reader.read, block.end, size, columns)
     if header is not None:
         if block.number > 0:
             start = max(start, header[1])
@@ -145,6 +151,7 @@ def _assemble(reader, block, header, start, stop, sentinel):
     return buf, len(prefix)
 
 
+@owns_frames
 def read_block(block, tail, index, cuts=None, forced=None, own=None):
     """Read one block (its guessed range, or ``cuts``), run the chain on it,
     and return a Piece with the terminal's value and a ReadInfo. ``forced``

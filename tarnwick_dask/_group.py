@@ -42,6 +42,7 @@ import pyarrow.compute as pc
 from ._csv import TerminalFailure
 from ._frames import quoted, to_frame, to_table
 from ._pieces import Failure, Piece, merge
+from ._threads import owns_frames
 
 I64_MIN, I64_MAX = -(1 << 63), (1 << 63) - 1
 SCALE = 1126  # every finite double is an integer count of 2^-1126
@@ -327,6 +328,7 @@ def group_ids(keys_table, n):
     return rank[codes]
 
 
+@owns_frames
 def combine(method, *pieces):
     """Partials taken in partition order, as one partial."""
     merged = merge(pieces)

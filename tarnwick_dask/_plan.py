@@ -25,6 +25,7 @@ from . import _csv, _group, _sort
 from ._csv import Decision, finish
 from ._frames import empty_table, schema_of, to_frame, to_table
 from ._pieces import Piece, settle
+from ._threads import owns_frames
 
 SPLIT_EVERY = 8
 
@@ -173,10 +174,12 @@ class FrameSource(Node):
         return [(run_table, [table, i, tail]) for i, table in enumerate(self.tables)]
 
 
+@owns_frames
 def run_table(table, index, tail):
     return finish(to_frame(table), tail, index)
 
 
+@owns_frames
 def run_piece(piece, index, tail):
     if piece.failure is not None:
         return piece
@@ -268,6 +271,7 @@ class Sort(Node):
                 for j in range(n)]
 
 
+@owns_frames
 def run_range(pieces, name, descending, tail, index):
     frame, merged = _sort.range_frame(pieces, name, descending)
     if frame is None:
@@ -328,6 +332,7 @@ def _has_failure(value):
     return False
 
 
+@owns_frames
 def slice_step(previous, which, n, tail, index, func, args):
     """One partition of head(n)/tail(n), n >= 0, after the partition before
     it (for tail, after it): ``carry`` holds the rows still wanted and the
@@ -357,6 +362,7 @@ def _offsets(*counts):
     return list(counts)
 
 
+@owns_frames
 def slice_all_but(piece, counts, index, which, n, tail):
     """head(n)/tail(n), n < 0: the rows of this partition among all but the
     last (first) -n rows of the whole."""
@@ -427,6 +433,7 @@ def _tree(g, name, keys, method, suffix):
     return keys[0]
 
 
+@owns_frames
 def run_aggregate(root, spec, token, tail, index):
     root = _settled(root)
     done = _group.result(root, spec, token)
@@ -446,6 +453,7 @@ def _settled(piece):
     return Piece(None, piece.failure.settled(), {}, piece.pending)
 
 
+@owns_frames
 def gather_buckets(results, j, buckets, inputs, tail):
     """Output partition j of a bucketed aggregation: the groups whose first
     row lies in the j-th run of input partitions, in order of first row."""

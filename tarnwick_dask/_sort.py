@@ -14,10 +14,12 @@ import pyarrow.compute as pc
 
 from ._frames import KIND_OF_TYPE, concat, to_frame
 from ._pieces import Failure, Piece, merge, settle
+from ._threads import owns_frames
 
 SAMPLE = 256
 
 
+@owns_frames
 def sample(piece, name, descending, depth):
     """Up to SAMPLE values of the sort column, NaN and missing left out; or
     the refusal of ``sort`` itself (a missing column)."""

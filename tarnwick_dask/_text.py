@@ -22,6 +22,10 @@ a cut that proved to lie inside a quoted field, and error lines, never the
 bulk of the text.
 """
 
+import re
+
+import numpy as np
+
 RECORD, FIELD, BARE, QUOTED, CLOSING, AFTER_CR = range(6)
 
 QUOTE, COMMA, LF, CR = 0x22, 0x2C, 0x0A, 0x0D
@@ -119,6 +123,17 @@ def record_start(buf, pos, state, end):
 def state_at(buf, pos, state, end):
     """The tokenizer's state at ``end`` after reading [pos, end) from
     ``state``. Raises QuoteFailure for text after a closing quote."""
+    if end - pos > _LONG:
+        return _state_at_vectorized(buf, pos, state, end)
+    return _state_at_walk(buf, pos, state, end)
+
+
+# Stretches longer than this are read through numpy rather than quote by
+# quote in Python.
+_LONG = 1 << 16
+
+
+def _state_at_walk(buf, pos, state, end):
     if pos >= end:
         return state
     if state == AFTER_CR:
@@ -159,6 +174,158 @@ def state_at(buf, pos, state, end):
     if start == end:
         return state
     last = buf[end - 1]
+    if last == LF:
+        return RECORD
+    if last == CR:
+        return AFTER_CR
+    if last == COMMA:
+        return FIELD
+    return BARE
+
+
+_FIELD_END = re.compile(rb"[,\r\n]")
+
+
+def record_fields(buf, pos, end):
+    """(where the next record starts, how many fields) of the record that
+    starts at ``pos``; None when ``end`` comes first. Raises QuoteFailure."""
+    fields = 1
+    while True:
+        if pos >= end:
+            return None
+        if buf[pos] == QUOTE:
+            q = pos + 1
+            while True:
+                q = buf.find(b'"', q, end)
+                if q < 0 or q + 1 >= end:
+                    return None
+                if buf[q + 1] != QUOTE:
+                    break
+                q += 2
+            byte = buf[q + 1]
+            if byte == COMMA:
+                fields, pos = fields + 1, q + 2
+                continue
+            if byte in (LF, CR):
+                return after_line_end(buf, q + 1, end), fields
+            raise QuoteFailure(q)
+        found = _FIELD_END.search(buf, pos, end)
+        if found is None:
+            return None
+        j = found.start()
+        if buf[j] == COMMA:
+            fields, pos = fields + 1, j + 1
+            continue
+        return after_line_end(buf, j, end), fields
+
+
+def plausible(buf, pos, end, columns, records=3):
+    """Whether the next few records from ``pos`` parse with the header's
+    field count; blank lines pass. Cannot tell past ``end``: the records
+    checked so far decide."""
+    checked = 0
+    while checked < records:
+        try:
+            found = record_fields(buf, pos, end)
+        except QuoteFailure:
+            return False
+        if found is None:
+            return True
+        following, fields = found
+        blank = fields == 1 and buf[pos] in (LF, CR)
+        if not blank:
+            if fields != columns:
+                return False
+            checked += 1
+        pos = following
+    return True
+
+
+def guess_record_start(read, position, size, columns, window=1 << 18, candidates=64):
+    """Where records are guessed to start at or after ``position``: after the
+    first line end from which the next records parse with the header's field
+    count (a line end inside a quoted field seldom gives that), else after
+    the first line end. ``read(n, offset)`` returns bytes of the file."""
+    if position >= size:
+        return size
+    chunk = read(min(window, size - position) + 1, position)
+    limit = min(len(chunk), size - position)
+    end = limit if position + limit >= size else len(chunk)
+    first = None
+    pos = 0
+    for _ in range(candidates):
+        i = _next_line_end(chunk, pos, limit)
+        if i < 0:
+            break
+        start = after_line_end(chunk, i, len(chunk))
+        if first is None:
+            first = start
+        if columns is None or plausible(chunk, start, end, columns):
+            return position + start
+        pos = start
+    if first is not None:
+        return position + first
+    return first_record_start_after(read, position + limit, size)
+
+
+def _state_at_vectorized(buf, pos, state, end):
+    """state_at by runs of quote bytes. A run of k quotes whose first byte is
+    at a field start (after a comma, a line end or the stretch's start in a
+    field-start state) opens a quoted field when read outside one, and then
+    leaves the reader inside it when k is odd; read inside a quoted field, a
+    run leaves it inside when k is even; a run read outside that is not at a
+    field start is content. So each run either keeps the state (k even),
+    flips it (k odd, at a field start) or leaves the reader outside (k odd,
+    elsewhere), and a prefix over the runs gives the state after each."""
+    if state == AFTER_CR:
+        if buf[pos] == LF:
+            pos += 1
+        state = RECORD
+    if state == CLOSING:
+        byte = buf[pos]
+        if byte == QUOTE:
+            state, pos = QUOTED, pos + 1
+        elif byte in _FIELD_ENDS:
+            state = BARE
+        else:
+            raise QuoteFailure(pos - 1)
+    if pos >= end:
+        return state
+    data = np.frombuffer(buf, dtype=np.uint8, count=end - pos, offset=pos)
+    quotes = np.flatnonzero(data == QUOTE)
+    inside0 = state == QUOTED
+    if len(quotes):
+        cut = np.flatnonzero(np.diff(quotes) != 1) + 1
+        starts = quotes[np.concatenate(([0], cut))]
+        lengths = np.diff(np.concatenate(([0], cut, [len(quotes)])))
+        before = data[np.maximum(starts - 1, 0)]
+        at_field_start = (before == COMMA) | (before == LF) | (before == CR)
+        at_field_start[starts == 0] = state in (RECORD, FIELD)
+        odd = (lengths & 1) == 1
+        flip = odd & at_field_start
+        leave = odd & ~at_field_start
+        runs = np.arange(len(starts))
+        last_leave = np.maximum.accumulate(np.where(leave, runs, -1))
+        flips = np.cumsum(flip)
+        after = np.where(last_leave >= 0, (flips - flips[np.maximum(last_leave, 0)]) & 1,
+                         (flips + inside0) & 1).astype(bool)
+        after[leave] = False
+        inside = np.concatenate(([inside0], after[:-1]))
+        closing = (inside & odd) | (~inside & at_field_start & ~odd)
+        ends = starts + lengths
+        checked = closing & (ends < len(data))
+        following = data[np.minimum(ends, len(data) - 1)]
+        bad = checked & (following != COMMA) & (following != LF) & (following != CR)
+        if bad.any():
+            first = int(np.flatnonzero(bad)[0])
+            raise QuoteFailure(pos + int(ends[first]) - 1)
+        if closing[-1] and ends[-1] == len(data):
+            return CLOSING
+        if after[-1]:
+            return QUOTED
+    elif inside0:
+        return QUOTED
+    last = data[-1]
     if last == LF:
         return RECORD
     if last == CR:

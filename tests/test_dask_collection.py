@@ -151,3 +151,38 @@ def test_frames_stay_on_their_thread(recwarn):
     result = frame.compute(scheduler="threads")
     assert result.strings("s") == ["w0", "w2", "w1"]
     assert isinstance(result, tarnwick.Frame)
+
+
+def test_a_stack_sampler_makes_no_frame_change_thread():
+    """distributed's profiler holds the Python frames of running tasks for a
+    moment; a frame whose call returns meanwhile keeps its locals, and the
+    sampler then releases them. No tarnwick frame may be among them."""
+    import sys
+    import threading
+    import time
+
+    reports = []
+    previous = sys.unraisablehook
+    sys.unraisablehook = lambda report: reports.append(str(report.exc_value))
+    stop = threading.Event()
+
+    def sample():
+        while not stop.is_set():
+            # The threads that run tasks, as the worker's profiler watches them.
+            watched = {t.ident for t in threading.enumerate() if t.name.startswith("ThreadPoolExecutor")}
+            frames = {k: v for k, v in sys._current_frames().items() if k in watched}
+            time.sleep(0.0002)
+            del frames
+
+    sampler = threading.Thread(target=sample)
+    sampler.start()
+    try:
+        one = _frame(2000)
+        for i in range(40):
+            frame = td.from_frame(one, 8).where_gt("i", i).sort("x", True).group(["s"]).max("x")
+            assert frame.compute(scheduler="threads").height() == 3
+    finally:
+        stop.set()
+        sampler.join()
+        sys.unraisablehook = previous
+    assert not reports, reports[:3]
