@@ -250,13 +250,13 @@ class DaskGrouped:
     def __repr__(self) -> str:
         return f"DaskGrouped(by {', '.join(self._keys)})"
 
-    def _aggregate(self, method: str, name: str) -> DaskFrame:
+    def _aggregate(self, method: str, name: str | None) -> DaskFrame:
         depth = self._node.depth + 1
-        spec = GroupSpec(self._keys, method, name, depth, depth + 1)
-        return DaskFrame(_plan.Aggregate(self._node, spec, self._split_out))
+        spec = GroupSpec(self._keys, name, depth, depth + 1)
+        return DaskFrame(_plan.Aggregate(self._node, spec, method, self._split_out))
 
     def count(self) -> DaskFrame:
-        return self._aggregate(COUNT, "")
+        return self._aggregate(COUNT, None)
 
     def sum(self, name: str) -> DaskFrame:
         return self._aggregate("sum", _ops.aggregate_name("sum", name))

@@ -55,7 +55,8 @@ class Partial:
     # key "first" (so that the table has a column even without keys).
     table: pa.Table
     state: dict  # name -> numpy array, or pyarrow array for min/max values
-    key_error: str | None = None
+    # tarnwick's refusal of each reduction of the column, by method.
+    refusals: dict = dataclasses.field(default_factory=dict)
     kind: str | None = None
 
     @property
@@ -73,9 +74,13 @@ class Partial:
 
 @dataclasses.dataclass(frozen=True)
 class GroupSpec:
+    """A partition's partial grouping by ``keys``: the row counts when
+    ``name`` is None, else the states of every reduction of column ``name``,
+    so that its sum, mean, min and max computed together read the data
+    once."""
+
     keys: tuple
-    method: str  # count, sum, mean, min, max
-    name: str  # the reduced column (for count: unused)
+    name: str | None
     group_depth: int
     depth: int
     # i64 sums: the running sums' exact extremes in every partition, for a
@@ -84,6 +89,9 @@ class GroupSpec:
 
     def __call__(self, frame, index):
         return partial(frame, index, self)
+
+
+REDUCTIONS = ("sum", "mean", "min", "max")
 
 
 def _key_names(n):
@@ -100,36 +108,48 @@ def _unused(names, base="__tarnwick_dask"):
 
 def partial(frame, index, spec):
     keys = list(spec.keys)
+    # tarnwick's own refusals, from the same grouping of no rows: the keys
+    # (at the grouping's depth), then each reduction of the column.
     probe = frame.head(0)
     try:
         probe_grouped = probe.group(keys)
     except ValueError as error:
         message = str(error)
         raise TerminalFailure(Failure.value_error(spec.group_depth, message)) from None
-    key_error = None
-    kind = None
-    if spec.method != COUNT:
-        try:
-            getattr(probe_grouped, spec.method)(spec.name)
-        except ValueError as error:
-            message = str(error)
-            if message != f"column {quoted(spec.name)} is a key of this grouping":
-                raise TerminalFailure(Failure.value_error(spec.depth, message)) from None
-            key_error = message
-        kind = probe.dtypes()[probe.names().index(spec.name)]
-    del probe, probe_grouped
-    if spec.method == COUNT:
+    if spec.name is None:
+        del probe, probe_grouped
         return _count_partial(frame, keys, index)
+    refusals = {}
+    for method in REDUCTIONS:
+        try:
+            getattr(probe_grouped, method)(spec.name)
+        except ValueError as error:
+            refusals[method] = str(error)
+    if spec.name not in probe.names():
+        # Every reduction refuses an absent column, with one message.
+        raise TerminalFailure(Failure.value_error(spec.depth, refusals["sum"]))
+    kind = probe.dtypes()[probe.names().index(spec.name)]
+    del probe, probe_grouped
     values = to_table(frame.select([spec.name])).column(0).combine_chunks()
-    if spec.method in ("min", "max"):
-        result = _minmax_partial(frame, keys, spec, values, kind, index)
-    elif kind == "i64":
-        result = _i64_partial(frame, keys, spec, values, index)
+    present = _present(values)
+    if spec.name in keys:
+        work, (v,) = _work_frame(frame, keys, [(kind, values)])
     else:
-        result = _f64_partial(frame, keys, spec, values, index)
-    result.key_error = key_error
-    result.kind = kind
-    return result
+        # The column as it is, beside the keys: nothing copied.
+        work, v = frame.select(keys + [spec.name]), spec.name
+    counted = values.null_count == 0 and not {COUNT, "len"} <= set(keys)
+    if not counted:
+        c = _unused(set(keys) | {v})
+        work.add_ints(c, pa.array(present))
+    grouped = work.group(keys)
+    keys_table, table = _keys_of(grouped.count() if counted else grouped.sum(c), len(keys), index)
+    state = {"c": table.column(len(keys)).to_numpy().astype(np.int64)}
+    if kind == "i64":
+        state.update(_i64_sums(work, grouped, keys, v, values, present, state["c"], spec.exact))
+    elif kind == "f64":
+        state.update(_exact_doubles(to_table(grouped.sum(v)).column(len(keys)).to_numpy()))
+    state.update(_extremes(work, grouped, keys, v, kind, keys_table, index))
+    return Partial(keys_table, state, refusals, kind)
 
 
 def _work_frame(frame, keys, columns):
@@ -164,21 +184,18 @@ def _present(values):
     return np.asarray(values.is_valid().to_numpy(zero_copy_only=False), dtype=np.int64)
 
 
-def _i64_partial(frame, keys, spec, values, index):
-    present = _present(values)
+def _i64_sums(work, grouped, keys, v, values, present, counts, exact):
+    """The states of an i64 sum: the exact sums, and the running sums'
+    extremes in this partition (bounds, or exact)."""
     filled = values.fill_null(0).to_numpy().astype(np.int64, copy=False)
-    work, (v, c) = _work_frame(frame, keys, [("i64", values), ("i64", pa.array(present))])
-    grouped = work.group(keys)
-    keys_table, table = _keys_of(grouped.sum(c), len(keys), index)
-    counts = table.column(len(keys)).to_numpy().astype(np.int64)
     try:
-        if spec.exact:
+        if exact:
             raise ValueError("exact extremes asked for")
         sums = to_table(grouped.sum(v)).column(len(keys)).to_numpy().astype(np.int64)
     except ValueError:
         # The partition's own partial sums leave 64 bits; its sums, and the
         # exact extremes of its running sums, come from Python integers.
-        return _i64_partial_exact(keys_table, counts, filled, present, work, keys)
+        return _i64_sums_exact(counts, filled, present, work, keys)
     # Every partial sum of a group inside the partition lies within the
     # partition's sum of absolute values.
     bound = _absolute_sum(filled)
@@ -187,10 +204,7 @@ def _i64_partial(frame, keys, spec, values, index):
         lo = np.array([-bound if h else 0 for h in has.tolist()], dtype=object)
     else:
         lo = np.where(has, -bound, 0).astype(np.int64)
-    hi = -lo
-    state = {"S": sums, "lo": lo, "hi": hi, "bmin": sums.copy(), "bmax": sums.copy(), "c": counts,
-             "exact": ~has}
-    return Partial(keys_table, state)
+    return {"S": sums, "lo": lo, "hi": -lo, "bmin": sums.copy(), "bmax": sums.copy(), "exact": ~has}
 
 
 def _absolute_sum(values):
@@ -206,7 +220,7 @@ def _absolute_sum(values):
     return total
 
 
-def _i64_partial_exact(keys_table, counts, filled, present, work, keys):
+def _i64_sums_exact(counts, filled, present, work, keys):
     codes = group_ids(_keys_only(work, keys).drop_columns(["first"]), work.height())
     groups = len(counts)
     S = [0] * groups
@@ -225,27 +239,14 @@ def _i64_partial_exact(keys_table, counts, filled, present, work, keys):
         elif s > hi[g]:
             hi[g] = s
     S = np.array(S, dtype=object)
-    state = {"S": S, "lo": np.array(lo, dtype=object), "hi": np.array(hi, dtype=object),
-             "bmin": S.copy(), "bmax": S.copy(), "c": counts, "exact": np.ones(groups, dtype=bool)}
-    return Partial(keys_table, state)
+    return {"S": S, "lo": np.array(lo, dtype=object), "hi": np.array(hi, dtype=object),
+            "bmin": S.copy(), "bmax": S.copy(), "exact": np.ones(groups, dtype=bool)}
 
 
 def _keys_only(frame, keys):
     table = to_table(frame.select(keys))
     return pa.Table.from_arrays(table.columns + [pa.nulls(table.num_rows, pa.int64())],
                                 names=_key_names(len(keys)) + ["first"])
-
-
-def _f64_partial(frame, keys, spec, values, index):
-    present = _present(values)
-    work, (v, c) = _work_frame(frame, keys, [("f64", values), ("i64", pa.array(present))])
-    grouped = work.group(keys)
-    keys_table, table = _keys_of(grouped.sum(c), len(keys), index)
-    counts = table.column(len(keys)).to_numpy().astype(np.int64)
-    sums = to_table(grouped.sum(v)).column(len(keys)).to_numpy()
-    state = {"c": counts}
-    state.update(_exact_doubles(sums))
-    return Partial(keys_table, state)
 
 
 def _exact_doubles(values):
@@ -262,24 +263,26 @@ def _exact_doubles(values):
     return {"E": integers * (2 ** shifts) if len(values) else integers, "nan": nan, "pinf": pinf, "ninf": ninf}
 
 
-def _minmax_partial(frame, keys, spec, values, kind, index):
-    work, (v,) = _work_frame(frame, keys, [(kind, values)])
-    grouped = work.group(keys)
-    keys_table, table = _keys_of(getattr(grouped, spec.method)(v), len(keys), index)
-    first = table.column(len(keys)).combine_chunks()
-    state = {"v": first}
-    if kind == "f64":
-        state["w"] = first
-        nan = pc.is_nan(first).fill_null(False)
-        if pc.any(nan).as_py():
-            # A group whose first value is NaN keeps NaN here, whatever
-            # follows; what follows still counts when an earlier partition's
-            # number leads. Its reduction without NaN comes from the rows
-            # that are numbers, matched to the groups by key.
-            numbers = work.where_le(v, float("inf"))
-            nkeys, ntable = _keys_of(getattr(numbers.group(keys), spec.method)(v), len(keys), index)
-            state["w"] = _align(keys_table, nkeys, ntable.column(len(keys)).combine_chunks(), first)
-    return Partial(keys_table, state)
+def _extremes(work, grouped, keys, v, kind, keys_table, index):
+    """min and max of each group: "min_v"/"max_v" from the first present
+    value on, and for f64 "min_w"/"max_w" over the values that are not NaN
+    (a NaN that comes first keeps the result NaN here, whatever follows, but
+    what follows still counts when an earlier partition's number leads)."""
+    state = {}
+    for method in ("min", "max"):
+        state[f"{method}_v"] = to_table(getattr(grouped, method)(v)).column(len(keys)).combine_chunks()
+    if kind != "f64":
+        return state
+    for method in ("min", "max"):
+        state[f"{method}_w"] = state[f"{method}_v"]
+    if not any(pc.any(pc.is_nan(state[f"{m}_v"]).fill_null(False)).as_py() for m in ("min", "max")):
+        return state
+    numbers = work.where_le(v, float("inf")).group(keys)
+    for method in ("min", "max"):
+        nkeys, ntable = _keys_of(getattr(numbers, method)(v), len(keys), index)
+        state[f"{method}_w"] = _align(keys_table, nkeys, ntable.column(len(keys)).combine_chunks(),
+                                      state[f"{method}_v"])
+    return state
 
 
 def _align(keys_table, other_keys, other_values, default):
@@ -329,14 +332,12 @@ def group_ids(keys_table, n):
 
 
 @owns_frames
-def combine(method, *pieces):
+def combine(*pieces):
     """Partials taken in partition order, as one partial."""
     merged = merge(pieces)
     if merged.failure is not None:
         return merged
     partials = [p.value for p in pieces]
-    key_error = next((p.key_error for p in partials if p.key_error), None)
-    kind = partials[0].kind
     if len(partials) == 1:
         return Piece(partials[0], None, merged.rows, merged.pending)
     table = pa.concat_tables([p.table for p in partials])
@@ -346,16 +347,18 @@ def combine(method, *pieces):
     sorted_codes = codes[order]
     starts = np.flatnonzero(np.diff(sorted_codes, prepend=-1)) if len(codes) else np.zeros(0, np.int64)
     representative = order[starts]
+    first = partials[0]
     state = {}
-    if method == COUNT:
-        state["n"] = np.add.reduceat(_cat(partials, "n")[order], starts) if len(starts) else _cat(partials, "n")
-    elif method in ("min", "max"):
-        state = _combine_minmax(method, kind, table, partials)
-    elif kind == "i64":
-        state = _combine_i64(partials, order, starts)
-    else:
-        state = _combine_f64(partials, order, starts)
-    result = Partial(table.take(pa.array(representative)), state, key_error, kind)
+    for name in ("n", "c"):
+        if name in first.state:
+            state[name] = _segments(_cat(partials, name), order, starts, np.add)
+    if "S" in first.state:
+        state.update(_combine_i64(partials, order, starts))
+    if "E" in first.state:
+        state.update(_combine_f64(partials, order, starts))
+    if "min_v" in first.state:
+        state.update(_combine_extremes(table, partials))
+    result = Partial(table.take(pa.array(representative)), state, first.refusals, first.kind)
     return Piece(result, None, merged.rows, merged.pending)
 
 
@@ -371,10 +374,9 @@ def _segments(values, order, starts, ufunc):
 
 def _combine_i64(partials, order, starts):
     S, lo, hi, bmin, bmax = (_cat(partials, k) for k in ("S", "lo", "hi", "bmin", "bmax"))
-    c = _cat(partials, "c")
     exact = _cat(partials, "exact")
     if not len(starts):
-        return {"S": S, "lo": lo, "hi": hi, "bmin": bmin, "bmax": bmax, "c": c, "exact": exact}
+        return {"S": S, "lo": lo, "hi": hi, "bmin": bmin, "bmax": bmax, "exact": exact}
     small = all(a.dtype != object for a in (S, lo, hi, bmin, bmax)) and (
         float(np.abs(S.astype(np.float64)).sum()) + max(
             float(np.abs(a.astype(np.float64)).max(initial=0)) for a in (lo, hi, bmin, bmax)) < 2.0 ** 62)
@@ -392,33 +394,28 @@ def _combine_i64(partials, order, starts):
         "hi": np.maximum.reduceat(before + hi[order], starts),
         "bmin": np.minimum.reduceat(before + bmin[order], starts),
         "bmax": np.maximum.reduceat(before + bmax[order], starts),
-        "c": np.add.reduceat(c[order], starts),
         "exact": np.logical_and.reduceat(exact[order], starts),
     }
 
 
 def _combine_f64(partials, order, starts):
-    state = {"c": _segments(_cat(partials, "c"), order, starts, np.add),
-             "E": _segments(_cat(partials, "E"), order, starts, np.add)}
+    state = {"E": _segments(_cat(partials, "E"), order, starts, np.add)}
     for flag in ("nan", "pinf", "ninf"):
         state[flag] = _segments(_cat(partials, flag), order, starts, np.logical_or)
     return state
 
 
-def _combine_minmax(method, kind, table, partials):
+def _combine_extremes(table, partials):
     """tarnwick reduces the partials' values in partition order: the first
     present value leads, and a later one replaces it only when strictly
     better, exactly as over the rows themselves."""
     names = table.column_names[:-1]
-    keys = table.select(names + ["first"])
-    state = {}
-    for part in ("v", "w") if kind == "f64" else ("v",):
-        values = pa.concat_arrays([p.state[part] for p in partials])
-        table = keys.append_column("__value", values).drop_columns(["first"])
-        frame = to_frame(table, names + ["__value"])
-        result = to_table(getattr(frame.group(names), method)("__value"))
-        state[part] = result.column(len(names)).combine_chunks()
-        del frame
+    parts = [k for k in ("min_v", "max_v", "min_w", "max_w") if k in partials[0].state]
+    columns = [pa.concat_arrays([p.state[k] for p in partials]) for k in parts]
+    frame = to_frame(pa.Table.from_arrays(table.select(names).columns + columns, names=names + parts))
+    grouped = frame.group(names)
+    state = {k: to_table(getattr(grouped, k[:3])(k)).column(len(names)).combine_chunks() for k in parts}
+    del frame, grouped
     return state
 
 
@@ -433,7 +430,7 @@ def split_buckets(piece, buckets):
         rows = np.flatnonzero(bucket == b)
         state = {k: (v.take(pa.array(rows)) if isinstance(v, (pa.Array, pa.ChunkedArray)) else v[rows])
                  for k, v in part.state.items()}
-        out.append(Piece(Partial(part.table.take(pa.array(rows)), state, part.key_error, part.kind),
+        out.append(Piece(Partial(part.table.take(pa.array(rows)), state, part.refusals, part.kind),
                          None, piece.rows, piece.pending))
     return out
 
@@ -464,9 +461,10 @@ def _key_hash(keys, n):
     return h
 
 
-def result(piece, spec, pending_token):
-    """The finished table of a combined partial: keys in group order under
-    their names, and the result column. Returns a Piece."""
+def result(piece, method, spec, pending_token):
+    """The finished table of a combined partial for one reduction: keys in
+    group order under their names, and the result column. Returns a
+    Piece."""
     if piece.failure is not None:
         return piece
     part = piece.value
@@ -475,17 +473,21 @@ def result(piece, spec, pending_token):
     arrays = list(part.keys.columns)
     state = part.state
     pending = list(piece.pending)
-    if spec.method == COUNT:
+    refusal = part.refusals.get(method)
+    # A refusal other than "a key of this grouping" comes before any work;
+    # that one comes after the sum (its overflow is reported first).
+    if refusal is not None and refusal != f"column {quoted(spec.name)} is a key of this grouping":
+        return Piece(None, Failure.value_error(spec.depth, refusal), piece.rows, piece.pending)
+    name = spec.name
+    if method == COUNT:
         name = COUNT if COUNT not in keys else "len" if "len" not in keys else None
         column = pa.array(state["n"], type=pa.int64()) if name else None
-    elif spec.method in ("min", "max"):
-        name = spec.name
-        column = state["v"]
+    elif method in ("min", "max"):
+        column = state[f"{method}_v"]
         if kind == "f64":
             nan = pc.is_nan(column).fill_null(False)
-            column = pc.if_else(nan, column, state["w"])
+            column = pc.if_else(nan, column, state[f"{method}_w"])
     elif kind == "i64":
-        name = spec.name
         verdict = _verdict(state)
         if verdict == "overflow":
             return Piece(None, Failure.value_error(spec.depth, f"the sum of column {quoted(name)} overflows i64"),
@@ -495,21 +497,20 @@ def result(piece, spec, pending_token):
             # verdict exactly before it hands out a result.
             pending.append((spec.depth, pending_token))
         sums = [int(s) for s in state["S"]]
-        if spec.method == "sum":
+        if method == "sum":
             column = pa.array(sums, type=pa.int64())
         else:
             column = pa.array([float(s) / float(c) if c else None for s, c in zip(sums, state["c"].tolist())],
                               type=pa.float64())
     else:
-        name = spec.name
         totals = _round_exact(state)
-        if spec.method == "sum":
+        if method == "sum":
             column = pa.array(totals, type=pa.float64())
         else:
             column = pa.array([t / float(c) if c else None for t, c in zip(totals, state["c"].tolist())],
                               type=pa.float64())
-    if part.key_error is not None:
-        return Piece(None, Failure.value_error(spec.depth, part.key_error), piece.rows, tuple(pending))
+    if refusal is not None:
+        return Piece(None, Failure.value_error(spec.depth, refusal), piece.rows, tuple(pending))
     result_names = list(keys)
     if column is not None:
         arrays.append(column)

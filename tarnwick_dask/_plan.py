@@ -382,51 +382,53 @@ def slice_all_but(piece, counts, index, which, n, tail):
 
 
 class Aggregate(Node):
-    """An aggregation of a grouping: one partial per partition, combined in
-    a tree (per hash bucket of the keys when ``split_out`` > 1)."""
+    """One reduction of a grouping: one partial per partition, combined in a
+    tree (per hash bucket of the keys when ``split_out`` > 1). The partials
+    and their combining are shared by every reduction of the same column, so
+    its min, mean and max computed together read the data once."""
 
     kind = "group"
 
-    def __init__(self, parent, spec, split_out):
-        super().__init__(spec.depth, split_out, tokenize(parent.token, spec, split_out))
+    def __init__(self, parent, spec, method, split_out):
+        super().__init__(spec.depth, split_out, tokenize(parent.token, spec, method, split_out))
         self.parent = parent
         self.spec = spec
+        self.method = method
         self.split_out = split_out
 
     def exact(self):
-        """The same aggregation with the exact running-sum extremes of every
+        """The same reduction with the exact running-sum extremes of every
         partition, for an i64 verdict the bounds left open."""
-        return Aggregate(self.parent, dataclasses.replace(self.spec, exact=True), self.split_out)
+        return Aggregate(self.parent, dataclasses.replace(self.spec, exact=True), self.method, self.split_out)
 
     def specs(self, g, tail, name):
         parts = self.parent.keys(g, Tail((), self.spec))
+        shared = f"tarnwick-partials-{tokenize(self.parent.token, self.spec, self.split_out)}"
         buckets = self.split_out
-        method = self.spec.method
         if buckets == 1:
-            roots = [_tree(g, name, parts, method, "")]
-            return [(run_aggregate, [roots[0], self.spec, self.token, tail, 0])]
-        split = f"{name}-split"
+            root = _tree(g, shared, parts, "")
+            return [(run_aggregate, [root, self.method, self.spec, self.token, tail, 0])]
+        split = f"{shared}-split"
         g.add(split, {(split, i): (_group.split_buckets, key, buckets) for i, key in enumerate(parts)},
               {parts[0][0]})
-        take = f"{name}-bucket"
+        take = f"{shared}-bucket"
         g.add(take, {(take, i, b): (operator.getitem, (split, i), b) for i in range(len(parts))
                      for b in range(buckets)}, {split})
+        roots = [_tree(g, shared, [(take, i, b) for i in range(len(parts))], f"-{b}") for b in range(buckets)]
         results = f"{name}-result"
-        roots = [_tree(g, name, [(take, i, b) for i in range(len(parts))], method, f"-{b}")
-                 for b in range(buckets)]
-        g.add(results, {(results, b): (bucket_result, root, self.spec, self.token) for b, root in enumerate(roots)},
-              _layers_in(roots, set()))
+        g.add(results, {(results, b): (bucket_result, root, self.method, self.spec, self.token)
+                        for b, root in enumerate(roots)}, _layers_in(roots, set()))
         inputs = len(parts)
         return [(gather_buckets, [[(results, b) for b in range(buckets)], j, buckets, inputs, tail])
                 for j in range(buckets)]
 
 
-def _tree(g, name, keys, method, suffix):
+def _tree(g, name, keys, suffix):
     level = 0
     while len(keys) > 1 or level == 0:
         layer = f"{name}-combine{suffix}-{level}"
         groups = [keys[i:i + SPLIT_EVERY] for i in range(0, len(keys), SPLIT_EVERY)]
-        g.add(layer, {(layer, j): (_group.combine, method, *group) for j, group in enumerate(groups)},
+        g.add(layer, {(layer, j): (_group.combine, *group) for j, group in enumerate(groups)},
               _layers_in(keys, set()))
         keys = [(layer, j) for j in range(len(groups))]
         level += 1
@@ -434,17 +436,17 @@ def _tree(g, name, keys, method, suffix):
 
 
 @owns_frames
-def run_aggregate(root, spec, token, tail, index):
+def run_aggregate(root, method, spec, token, tail, index):
     root = _settled(root)
-    done = _group.result(root, spec, token)
+    done = _group.result(root, method, spec, token)
     if done.failure is not None:
         return done
     table, _ = done.value
     return finish(to_frame(table), tail, index, {}, done.pending)
 
 
-def bucket_result(root, spec, token):
-    return _group.result(_settled(root), spec, token)
+def bucket_result(root, method, spec, token):
+    return _group.result(_settled(root), method, spec, token)
 
 
 def _settled(piece):
