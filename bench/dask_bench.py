@@ -103,6 +103,7 @@ def make_mixed(path, rows, seed=20261207):
 
 def datasets_for(args):
     if args.smoke:
+        args.repeat = 1
         folder = pathlib.Path(tempfile.mkdtemp(prefix="tarnwick-dask-smoke-"))
         make_weather(folder, 20_000, 10)
         make_mixed(folder / "mixed.csv", 10_000)
@@ -225,32 +226,39 @@ def _as_key(key):
 
 
 def run_on_cluster(workers, jobs, repeat):
-    """Each job on a fresh LocalCluster of ``workers`` processes with one
-    thread each; median seconds and each worker's peak resident memory."""
+    """The jobs on one LocalCluster of ``workers`` processes with one thread
+    each, taken in turn ``repeat`` times (a job's own count overrides), so
+    that the load of the machine falls on all alike; the median seconds and
+    each worker's peak resident memory during the job."""
     from distributed import Client, LocalCluster
 
-    out = {}
+    out = {name: {"times": [], "result": None, "peak_bytes": [0] * workers, "failed": False} for name, _, _ in jobs}
     with LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, dashboard_address=None,
                       memory_limit=None) as cluster, Client(cluster) as client:
         client.run(_import_everything)
-        for name, job in jobs:
-            times, result = [], None
-            for _ in range(repeat):
+        for turn in range(repeat):
+            for name, job, times in jobs:
+                entry = out[name]
+                if entry["failed"] or turn >= (times or repeat):
+                    continue
                 client.run(_reset_peak)
                 started = time.perf_counter()
                 try:
-                    result = job()
+                    entry["result"] = job()
                 except Exception as error:  # a peer that cannot do the task
                     log(f"   {name}: {type(error).__name__}: {error}")
-                    result = None
-                    break
-                times.append(time.perf_counter() - started)
-            peaks = client.run(_peak_bytes)
-            out[name] = {"seconds": sorted(times)[len(times) // 2] if times else None, "result": result,
-                         "peak_bytes": sorted(peaks.values())}
-            if times:
-                log(f"   {name:34} {workers} worker{'s' if workers > 1 else ' '} {out[name]['seconds']:8.2f} s"
-                    f"   peak per worker {', '.join(f'{p / 2 ** 20:,.0f} MiB' for p in out[name]['peak_bytes'])}")
+                    entry["failed"] = True
+                    continue
+                entry["times"].append(time.perf_counter() - started)
+                peaks = sorted(client.run(_peak_bytes).values())
+                entry["peak_bytes"] = [max(a, b) for a, b in zip(entry["peak_bytes"], peaks)]
+    for name, entry in out.items():
+        times = sorted(entry.pop("times"))
+        entry["seconds"] = times[len(times) // 2] if times else None
+        if times:
+            log(f"   {name:34} {workers} worker{'s' if workers > 1 else ' '} {entry['seconds']:8.2f} s "
+                f"(of {', '.join(f'{t:.2f}' for t in times)})   peak per worker "
+                f"{', '.join(f'{p / 2 ** 20:,.0f} MiB' for p in entry['peak_bytes'])}")
     return out
 
 
@@ -329,7 +337,8 @@ def main():
     parser.add_argument("--weather-rows", type=int, default=100_000_000)
     parser.add_argument("--mixed-rows", type=int, default=10_000_000)
     parser.add_argument("--blocksize", default="64 MiB")
-    parser.add_argument("--repeat", type=int, default=1)
+    parser.add_argument("--repeat", type=int, default=3, help="runs of tarnwick_dask and one machine (median)")
+    parser.add_argument("--peer-repeat", type=int, default=1, help="runs of dask's data frame")
     parser.add_argument("--no-peers", action="store_true", help="leave dask's data frame out")
     args = parser.parse_args()
     warnings.simplefilter("ignore", FutureWarning)
@@ -373,22 +382,26 @@ def run(args, folder, sizes, blocksize):
     for workers in (1, 2):
         jobs = []
         for name, task in tasks.items():
-            jobs.append((f"{name} tarnwick_dask", task["ours"]))
+            jobs.append((f"{name} tarnwick_dask", task["ours"], None))
             if not args.no_peers:
                 for engine in ("pyarrow", "default"):
-                    jobs.append((f"{name} dask df {engine}", lambda t=task, e=engine: t["peer"](e)))
+                    jobs.append((f"{name} dask df {engine}", lambda t=task, e=engine: t["peer"](e),
+                                 args.peer_repeat))
         log(f"-- LocalCluster, {workers} worker{'s' if workers > 1 else ''} (processes, 1 thread each)")
         for job_name, outcome in run_on_cluster(workers, jobs, args.repeat).items():
             name, system = job_name.split(" ", 1)
             measured[name]["systems"][f"{system}, {workers}w"] = outcome
     log("-- one-machine tarnwick (this process, one thread)")
     for name, task in tasks.items():
-        started = time.perf_counter()
-        with dask.config.set(scheduler="sync"):
-            result = task["one"]()
-        seconds = time.perf_counter() - started
+        times = []
+        for _ in range(args.repeat):
+            started = time.perf_counter()
+            with dask.config.set(scheduler="sync"):
+                result = task["one"]()
+            times.append(time.perf_counter() - started)
+        seconds = sorted(times)[len(times) // 2]
         measured[name]["systems"]["one-machine tarnwick"] = {"seconds": seconds, "result": result}
-        log(f"   {name:34} {seconds:8.2f} s")
+        log(f"   {name:34} {seconds:8.2f} s (of {', '.join(f'{t:.2f}' for t in sorted(times))})")
     log("-- the pre-pass against the read (one process)")
     prepass = {
         "quote-free (mixed table)": measure_prepass(folder / "mixed.csv", blocksize),

@@ -7,8 +7,10 @@ next block's first byte. A record starts after a line end that lies outside
 any quoted field, which only the tokenizer's state there can tell; so:
 
 1. Each block is read at once on a guess: its records start after the first
-   line end at or after its first byte (a search with memchr, nothing more).
-   It is read with the file's header in front, by tarnwick, and the chain of
+   line end at or after its first byte from which the next few records parse
+   with the header's field count (a line end inside a quoted field seldom
+   gives that); a memchr search and a few records' worth of Python. It is
+   read with the file's header in front, by tarnwick, and the chain of
    operations runs on the frame it gives.
 2. A read that starts at a true record start shows whether the guess for its
    end held: tarnwick reports a quoted field never closed exactly when the
