@@ -20,6 +20,10 @@ tarnwick = pytest.importorskip("tarnwick")
 distributed = pytest.importorskip("distributed")
 td = pytest.importorskip("tarnwick_dask")
 
+from dask_cases import CHECKED_BUILD  # noqa: E402
+
+pytestmark = pytest.mark.skipif(CHECKED_BUILD, reason="the cluster runs in the plain build's tests")
+
 ROOT = pathlib.Path(__file__).resolve().parent.parent
 STARTUP = 60  # seconds for the scheduler and the workers to come up
 
@@ -44,9 +48,9 @@ class Cluster:
         self.threads = threads
 
     def _start(self, *arguments):
-        out = open(self.log, "ab")
-        process = subprocess.Popen([sys.executable, "-m", *arguments], stdout=out, stderr=out,
-                                   env=_environment(), cwd=self.folder)
+        with open(self.log, "ab") as out:
+            process = subprocess.Popen([sys.executable, "-m", *arguments], stdout=out, stderr=out,
+                                       env=_environment(), cwd=self.folder)
         self.processes.append(process)
         return process
 
@@ -193,8 +197,6 @@ def _big_files(folder, total):
     return expected, 4 * (len(header) + copies * len(chunk))
 
 
-@pytest.mark.skipif(os.environ.get("TARNWICK_SANITIZED") == "1" or hasattr(sys, "gettotalrefcount"),
-                    reason="memory figures mean nothing under the sanitizers or the debug interpreter")
 def test_workers_of_one_gib_group_a_dataset_several_times_larger(tmp_path):
     data = ROOT / "build" / "dask-memory-test"
     data.mkdir(parents=True, exist_ok=True)

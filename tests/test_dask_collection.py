@@ -3,6 +3,7 @@ through dask, writing CSV files, slices that leave partitions unread,
 arguments checked at the call, and values that cross tasks."""
 
 import math
+import pathlib
 import random
 
 import pytest
@@ -51,7 +52,7 @@ def test_to_csv_writes_one_file_per_partition(tmp_path):
     frame = td.from_frame(one, 3).where_ne("i", 4)
     paths = frame.to_csv(tmp_path / "out", scheduler="threads")
     assert [p.rsplit("/", 1)[1] for p in paths] == ["part-00000.csv", "part-00001.csv", "part-00002.csv"]
-    texts = [open(p).read() for p in paths]
+    texts = [pathlib.Path(p).read_text() for p in paths]
     expected = one.where_ne("i", 4)
     assert "".join(t.split("\n", 1)[1] for t in texts) == expected.to_csv().split("\n", 1)[1]
     back = td.read_csv(str(tmp_path / "out" / "*.csv")).compute()

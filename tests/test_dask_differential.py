@@ -15,12 +15,12 @@ tarnwick = pytest.importorskip("tarnwick")
 dask = pytest.importorskip("dask")
 td = pytest.importorskip("tarnwick_dask")
 
-from dask_cases import blocks_for, chain, csv_text, run_chain  # noqa: E402
+from dask_cases import CHECKED_BUILD, blocks_for, chain, csv_text, run_chain  # noqa: E402
 
 import os  # noqa: E402
 
 # TARNWICK_DASK_CASES and TARNWICK_DASK_SEED run more or other cases.
-CASES = int(os.environ.get("TARNWICK_DASK_CASES", 160))
+CASES = int(os.environ.get("TARNWICK_DASK_CASES", 40 if CHECKED_BUILD else 160))
 SEED = os.environ.get("TARNWICK_DASK_SEED", "")
 
 
