@@ -27,7 +27,7 @@ def table(results):
         for system, v in entry["systems"].items():
             ratio = f"{v['seconds'] / best:.2f}x" if best else "-"
             label = entry["task"] if first else ""
-            rows = f"{entry['rows']:,}" if first else ""
+            rows = f"{entry.get('table_rows', entry['rows']):,}" if first else ""
             flag = "" if v["agrees"] else "  (result differs: not counted)"
             lines.append(f"{label:28} {rows:>10}  {system:11} {v['seconds'] * 1e3:8.1f}ms "
                          f"{throughput_text(v['throughput'], entry['unit']):>16} {ratio:>14} "
@@ -56,7 +56,7 @@ def chart(results, path, machine):
     labels = []
     for row, entry in enumerate(reversed(entries)):
         ours = entry["systems"]["tarnwick"]["seconds"]
-        labels.append(f"{entry['task']} ({entry['rows']:,} rows)")
+        labels.append(f"{entry['task']} ({entry.get('table_rows', entry['rows']):,} rows)")
         for k, peer in enumerate(peers):
             v = entry["systems"].get(peer)
             if v is None or not v["agrees"]:
@@ -79,5 +79,89 @@ def chart(results, path, machine):
     ax.set_title(f"tarnwick (one thread) against pandas and pyarrow (one thread, all threads)\n"
                  f"{machine.get('cpu', '')}, {machine.get('cores')} cores, {versions}, "
                  f"{machine['date']}", fontsize=9)
+    fig.tight_layout()
+    fig.savefig(path, dpi=110)
+
+
+# -- reading float columns of each width -------------------------------------------
+
+WIDTH_GOAL = 1.25  # time per byte at the widest, at most this times that at the narrowest
+
+
+def width_entries(results):
+    """The reads of float columns, narrowest first: (columns, entry)."""
+    found = []
+    for entry in results:
+        name = entry.get("task", "")
+        if name.startswith("read_csv, ") and name.endswith(" floats"):
+            found.append((int(name.split()[1]), entry))
+    return sorted(found, key=lambda pair: pair[0])
+
+
+def width_table(results):
+    """Throughput per byte of each system against the number of float columns,
+    and how tarnwick's time per byte at each width compares with its
+    narrowest."""
+    found = width_entries(results)
+    if not found:
+        return ""
+    systems = [s for s in ("tarnwick", "pyarrow-1t", "pyarrow")
+               if all(s in e["systems"] for _, e in found)]
+    lines = [f"{'float columns':>13} {'rows':>9} " + " ".join(f"{s:>11}" for s in systems)
+             + f" {'time per byte':>14}"]
+    base = found[0][1]["systems"]["tarnwick"]["throughput"]
+    for width, entry in found:
+        values = [entry["systems"][s]["throughput"] for s in systems]
+        own = entry["systems"]["tarnwick"]["throughput"]
+        rows = entry.get("table_rows", entry["rows"])
+        lines.append(f"{width:>13} {rows:>9,} " + " ".join(f"{v:>6,.0f} MB/s" for v in values)
+                     + f" {base / own:>13.2f}x")
+    return "\n".join(lines)
+
+
+def width_check(results):
+    """One line: tarnwick's time per byte at the widest read against the
+    narrowest, with a warning past the goal."""
+    found = width_entries(results)
+    if len(found) < 2:
+        return ""
+    (narrow, first), (wide, last) = found[0], found[-1]
+    ratio = first["systems"]["tarnwick"]["throughput"] / last["systems"]["tarnwick"]["throughput"]
+    verdict = "holds" if ratio <= WIDTH_GOAL else "WARNING: missed"
+    return (f"width check: reading {wide} float columns takes {ratio:.2f}x the time per byte of "
+            f"{narrow} (goal: at most {WIDTH_GOAL}x): {verdict}")
+
+
+def width_chart(results, path, machine):
+    """Throughput per byte of text against the number of float columns."""
+    found = width_entries(results)
+    if not found:
+        return
+    import matplotlib
+
+    matplotlib.use("Agg")
+    import matplotlib.pyplot as plt
+
+    widths = [w for w, _ in found]
+    fig, ax = plt.subplots(figsize=(6.5, 4.2))
+    styles = {"tarnwick": ("#c44e52", "tarnwick, 1 thread"),
+              "pyarrow-1t": ("#dd8452", "pyarrow, 1 thread"),
+              "pyarrow": ("#55a868", f"pyarrow, {machine.get('cores')} threads"),
+              "pandas": ("#4c72b0", "pandas")}
+    for system, (color, label) in styles.items():
+        points = [(w, e["systems"][system]["throughput"]) for w, e in found
+                  if system in e["systems"] and e["systems"][system]["agrees"]]
+        if points:
+            ax.plot(*zip(*points), marker="o", color=color, label=label)
+    ax.set_xscale("log", base=2)
+    ax.set_xticks(widths, [str(w) for w in widths])
+    ax.set_ylim(bottom=0)
+    ax.set_xlabel("float columns (random doubles written by repr)")
+    ax.set_ylabel("MB of CSV text per second")
+    mb = found[0][1]["systems"]["tarnwick"]["throughput"] * found[0][1]["systems"]["tarnwick"]["seconds"]
+    ax.set_title(f"read_csv throughput against width ({mb:.0f} MB of text each)\n"
+                 f"{machine.get('cpu', '')}, {machine['date']}", fontsize=9)
+    ax.legend(fontsize=8, loc="upper center", bbox_to_anchor=(0.5, -0.2), ncol=4)
+    ax.grid(alpha=0.3)
     fig.tight_layout()
     fig.savefig(path, dpi=110)

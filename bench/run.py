@@ -6,9 +6,12 @@
     ./dev bench --tasks dask         only tarnwick_dask against dask's data frame (bench/dask_bench.py)
 
 Each task: one warm-up, then the median of --repeat timed calls, with garbage
-collected before each call. A system's time counts only when the meaning of its
-result (row counts, exact integer sums, float sums to 1e-9, orders, group keys
-in first-appearance order) agrees with tarnwick's.
+collected before each call. The reads call their systems in turns instead, a
+round at a time (the float columns of every width in the same rounds), so that
+a change in the shared machine's load falls on every system and width alike.
+A system's time counts only when the meaning of its result (row counts, exact
+integer sums, float sums to 1e-9, orders, group keys in first-appearance
+order) agrees with tarnwick's.
 """
 import argparse
 import gc
@@ -68,6 +71,17 @@ def run_size(rows, selected, repeat, log):
     data.numeric = datasets.Numeric(rows)
     data.numeric.raw = data.numeric.csv.encode()
     log(f"   mixed text {len(data.raw) / 1e6:.1f} MB, numeric text {len(data.numeric.raw) / 1e6:.1f} MB")
+    made = {}
+
+    def table(name):
+        """A table only read, made on first use."""
+        if name not in made:
+            made[name] = datasets.make_table(name, rows)
+            made[name].raw = made[name].csv.encode()
+            log(f"   {name} text {len(made[name].raw) / 1e6:.1f} MB, {made[name].rows:,} rows")
+        return made[name]
+
+    data.tables = table
     results = []
     if hasattr(tasks.tarnwick, "read_csv"):
         memory = measure_memory(data.csv)
@@ -75,29 +89,93 @@ def run_size(rows, selected, repeat, log):
             f"{memory['read_peak_over_text']:.2f}x the text; derived frames: "
             + ", ".join(f"{k} {v['bytes_per_row']:.1f} B/row" for k, v in memory["derived"].items()))
         results.append({"task": "memory", "rows": rows, "memory": memory, "systems": {}})
-    for task in selected:
-        entry = {"task": task.name, "rows": rows, "unit": task.unit, "systems": {}}
-        reference = None
-        for system in tasks.systems_available():
-            if not task.supported(system):
-                continue
-            tasks.set_threads(system)
-            state = task.prepare(system, data)
-            seconds, faults, result = measure(task, system, state, repeat)
-            meaning = task.meaning(system, result)
-            del result, state
-            if reference is None:
-                reference = meaning
-            agrees = tasks.same_meaning(meaning, reference)
-            size = task.size(data) if task.unit == "MB" else rows
-            entry["systems"][system] = {
-                "seconds": seconds, "faults": faults, "agrees": agrees,
-                "throughput": size / seconds if seconds > 0 else None,
-            }
-            log(f"   {task.name:28} {system:11} {seconds * 1e3:9.1f} ms  faults {faults:>8}"
-                + ("" if agrees else "  RESULT DIFFERS"))
-        results.append(entry)
+    for group in task_groups(selected):
+        if len(group) == 1 and getattr(group[0], "group", None) is None:
+            results.append(measure_in_sequence(group[0], data, rows, repeat, log))
+        else:
+            results += measure_in_turns(group, data, rows, repeat, log)
     return results
+
+
+def task_groups(selected):
+    """Runs of tasks measured together: consecutive tasks of one `group`, and
+    every other task on its own."""
+    groups = []
+    for task in selected:
+        key = getattr(task, "group", None)
+        if key is not None and groups and getattr(groups[-1][0], "group", None) == key:
+            groups[-1].append(task)
+        else:
+            groups.append([task])
+    return groups
+
+
+def entry_of(task, data, rows, measured, log):
+    """A task's entry from each system's (seconds, faults, result), its
+    systems in order: a system agrees when its result means what the first's
+    does."""
+    entry = {"task": task.name, "rows": rows, "unit": task.unit, "systems": {}}
+    reference = None
+    for system, (seconds, faults, result) in measured.items():
+        meaning = task.meaning(system, result)
+        if reference is None:
+            reference = meaning
+        agrees = tasks.same_meaning(meaning, reference)
+        size = task.size(data) if task.unit == "MB" else rows
+        entry["systems"][system] = {
+            "seconds": seconds, "faults": faults, "agrees": agrees,
+            "throughput": size / seconds if seconds > 0 else None,
+        }
+        log(f"   {task.name:28} {system:11} {seconds * 1e3:9.1f} ms  faults {faults:>8}"
+            + ("" if agrees else "  RESULT DIFFERS"))
+    if hasattr(task, "shape"):
+        entry.update(task.shape(data))
+    return entry
+
+
+def measure_in_sequence(task, data, rows, repeat, log):
+    """Each system's calls one after the other, the systems in turn."""
+    measured = {}
+    for system in tasks.systems_available():
+        if not task.supported(system):
+            continue
+        tasks.set_threads(system)
+        state = task.prepare(system, data)
+        measured[system] = measure(task, system, state, repeat)
+        del state
+    return entry_of(task, data, rows, measured, log)
+
+
+def measure_in_turns(group, data, rows, repeat, log):
+    """The tasks of a group on every system in turns: after one warm-up call
+    each, every round calls each (task, system) pair once, so that a change in
+    the shared machine's load falls on all of them alike. Medians per pair."""
+    pairs = [(task, system) for task in group for system in tasks.systems_available()
+             if task.supported(system)]
+    states, results, times, faults = {}, {}, {}, {}
+    for task, system in pairs:
+        tasks.set_threads(system)
+        states[task, system] = task.prepare(system, data)
+        results[task, system] = task.run(system, states[task, system])
+        times[task, system], faults[task, system] = [], []
+    for _ in range(repeat):
+        for pair in pairs:
+            task, system = pair
+            tasks.set_threads(system)
+            results[pair] = None
+            gc.collect()
+            before_faults = minor_faults()
+            start = time.perf_counter()
+            results[pair] = task.run(system, states[pair])
+            times[pair].append(time.perf_counter() - start)
+            faults[pair].append(minor_faults() - before_faults)
+    entries = []
+    for task in group:
+        measured = {system: (statistics.median(times[t, system]),
+                             int(statistics.median(faults[t, system])), results[t, system])
+                    for t, system in pairs if t is task}
+        entries.append(entry_of(task, data, rows, measured, log))
+    return entries
 
 
 def machine():
@@ -139,6 +217,12 @@ def main():
         results += run_size(rows, selected, args.repeat, log)
     print()
     print(report.table(results))
+    widths = report.width_table(results)
+    if widths:
+        print()
+        print(widths)
+        if not args.smoke:  # a single call on tiny texts says nothing about the goal
+            print(report.width_check(results))
     differing = [(r["task"], s) for r in results for s, v in r["systems"].items() if not v["agrees"]]
     if args.smoke:
         if differing:
@@ -151,6 +235,7 @@ def main():
     document = {"machine": machine(), "results": results}
     (RESULTS / f"{stem}.json").write_text(json.dumps(document, indent=1) + "\n")
     report.chart(results, RESULTS / f"{stem}.png", document["machine"])
+    report.width_chart(results, RESULTS / f"{stem}-width.png", document["machine"])
     print(f"\nwrote {RESULTS / (stem + '.json')} and {RESULTS / (stem + '.png')}")
     if not args.no_dask and (not args.tasks or "dask" in args.tasks):
         # tarnwick_dask on a LocalCluster, against dask's data frame.

@@ -2,8 +2,9 @@
 // number exactly when a straightforward check of the grammar accepts it, and
 // its value is then the correctly rounded one that std::from_chars gives (or,
 // beyond the doubles, strtod's infinity or zero); the integer test accepts a
-// sign and digits within 64 bits, valued as std::from_chars values them. The
-// fast step of the conversion is also driven directly, from raw bytes.
+// sign and digits within 64 bits, valued as std::from_chars values them. A
+// field read inside a longer text reads as it does alone. The fast step of the
+// conversion is also driven directly, from raw bytes.
 #include <bit>
 #include <cctype>
 #include <cerrno>
@@ -152,6 +153,25 @@ void check_i64(std::string_view text) {
     }
 }
 
+// A field inside a longer text, as the reader passes it (the bytes after it
+// may be read): the first input byte says how long the field is, and it must
+// give what it gives alone.
+void check_within_text(std::string_view input) {
+    if (input.empty()) return;
+    std::string_view text = input.substr(1);
+    std::string_view field = text.substr(0, static_cast<unsigned char>(input[0]) % 12);
+    const char* readable = text.data() + text.size();
+    std::optional<double> within = parse_f64_text(field, readable);
+    std::optional<double> alone = parse_f64_text(field);
+    if (within.has_value() != alone.has_value() ||
+        (within && std::bit_cast<std::uint64_t>(*within) != std::bit_cast<std::uint64_t>(*alone))) {
+        fail("a number inside a text reads otherwise than alone", field);
+    }
+    if (parse_i64_text(field, readable) != parse_i64_text(field)) {
+        fail("an integer inside a text reads otherwise than alone", field);
+    }
+}
+
 // The fast step of the conversion on a significand and a power of ten taken
 // from the input's first ten bytes: where it gives a value, the value is
 // std::from_chars' for the same number, and parse_f64_text agrees on its text.
@@ -181,6 +201,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::string_view text(reinterpret_cast<const char*>(data), size);
     check_f64(text);
     check_i64(text);
+    check_within_text(text);
     check_nearest_double(data, size);
     return 0;
 }

@@ -2,6 +2,7 @@
 their line numbers, and real files from outside the project."""
 import json
 import math
+import random
 import re
 
 import pytest
@@ -367,3 +368,37 @@ def test_reader_agrees_with_the_model(text):
     except ValueError as error:
         outcome = str(error)
     assert outcome == model_read(text)
+
+
+def wavering_text(rng, rows):
+    """A text whose columns turn from integers to numbers to text at random
+    rows (or never), with missing entries, quoted fields holding commas, line
+    ends and doubled quotes, and blank lines: long enough to be read in many
+    blocks."""
+    width = rng.randint(1, 6)
+    plans = [sorted(rng.choices(range(rows + 1), k=2)) + [rng.random() * 0.3] for _ in range(width)]
+    integers = ["0", "-0", "17", "-00", "+12", "9223372036854775807"]
+    numbers = ["1.5", "-0.0", "1e5", ".5", "-inf", "9223372036854775808", "2.7880000000000003"]
+    texts = ["x", "1.2.3", '"q"', '"a,b"', '"l\nf"', '"d""q"', '""', " 1", "nan"]
+    lines = [",".join(f"c{i}" for i in range(width))]
+    for row in range(rows):
+        cells = []
+        for to_numbers, to_text, missing in plans:
+            if rng.random() < missing:
+                cells.append("")
+            else:
+                kind = texts if row >= to_text else numbers if row >= to_numbers else integers
+                cells.append(rng.choice(kind))
+        lines.append(",".join(cells))
+        if rng.random() < 0.01:
+            lines.append("")
+    return "\n".join(lines) + rng.choice(["", "\n"])
+
+
+@pytest.mark.parametrize("seed", range(8))
+def test_long_texts_agree_with_the_model(seed):
+    # Thousands of rows: the reader takes them a block at a time, and columns
+    # turn f64 or str in any block, the first or a later one.
+    rng = random.Random(seed)
+    text = wavering_text(rng, rng.randint(3000, 8000))
+    assert table(read_csv(text)) == model_read(text)

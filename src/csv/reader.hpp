@@ -1,6 +1,7 @@
 // Reading CSV text into a frame.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "engine/error.hpp"
@@ -14,5 +15,10 @@ namespace tarnwick {
 // is over 4 GB", a quote failure, "no header line", a record whose field count
 // differs from the header's, a repeated header name.
 Result<Frame> read_csv(std::string_view bytes);
+
+// The same, typing `block_rows` records at a time (at least 1). Every block
+// size gives the same frame or failure; tests read with small ones to put
+// block boundaries everywhere.
+Result<Frame> read_csv(std::string_view bytes, std::size_t block_rows);
 
 }  // namespace tarnwick

@@ -35,4 +35,15 @@ void release_storage(void* block, std::size_t) noexcept {
     std::free(block);
 }
 
+void release_unused_storage(void* block, std::size_t used, std::size_t bytes) noexcept {
+    // Only blocks on huge pages: malloc's own blocks keep what they never touched.
+    if (bytes < huge_threshold) return;
+    constexpr std::uintptr_t page = 4096;
+    auto start = reinterpret_cast<std::uintptr_t>(block);
+    std::uintptr_t first = (start + used + page - 1) / page * page;
+    std::uintptr_t last = (start + bytes) / page * page;
+    // Advice only: where the kernel declines, the pages stay.
+    if (last > first) (void)madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
 }  // namespace tarnwick

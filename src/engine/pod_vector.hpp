@@ -19,6 +19,9 @@ namespace tarnwick {
 // std::bad_alloc when memory runs out.
 void* allocate_storage(std::size_t bytes);
 void release_storage(void* block, std::size_t bytes) noexcept;
+// Gives the whole pages of a block past its first `used` bytes back to the
+// system, keeping the block: they read as zeros when touched again.
+void release_unused_storage(void* block, std::size_t used, std::size_t bytes) noexcept;
 
 template <class T>
 class PodVector {
@@ -100,6 +103,14 @@ class PodVector {
     // Gives back capacity beyond the size when it is a large share of it.
     void shrink_to_fit() {
         if (capacity_ - size_ > capacity_ / 4 && capacity_ > 64) reallocate(size_);
+    }
+    // Gives the memory past the size back without moving the values, for an
+    // array reserved for more than it came to hold: a huge page touched at its
+    // end would otherwise keep the unused rest of its 2 MiB resident. The
+    // capacity stays, and reads as whatever it held.
+    void release_unused_memory() noexcept {
+        if (data_ != nullptr)
+            release_unused_storage(data_, size_ * sizeof(T), capacity_ * sizeof(T));
     }
 
   private:

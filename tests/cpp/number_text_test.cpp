@@ -9,6 +9,7 @@
 #include <limits>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "csv/number_parse.hpp"
 
@@ -226,6 +227,41 @@ TEST(NumberTests, FieldsInsideALongerTextReadAsAlone) {
                 << alone;
         }
     }
+}
+
+// Every short field of digits, points, signs and exponent letters (up to six
+// bytes), and every one of seven or eight digits and points, read inside a
+// longer text as alone: the short ones are read as one word there.
+TEST(NumberTests, EveryShortFieldReadsAsAlone) {
+    auto check = [](const std::string& field) {
+        std::string text = field + ",9.5e1,12345678";
+        const char* readable = text.data() + text.size();
+        std::optional<double> inside = parse_f64_text({text.data(), field.size()}, readable);
+        std::optional<double> apart = parse_f64_text(field);
+        ASSERT_EQ(inside.has_value(), apart.has_value()) << field;
+        if (inside) {
+            ASSERT_EQ(std::bit_cast<std::uint64_t>(*inside), std::bit_cast<std::uint64_t>(*apart))
+                << field;
+        }
+    };
+    auto every = [&](std::string_view alphabet, std::size_t size) {
+        std::string field(size, alphabet[0]);
+        std::vector<std::size_t> digits(size, 0);
+        while (true) {
+            check(field);
+            std::size_t i = 0;
+            for (; i < size && ++digits[i] == alphabet.size(); ++i) {
+                digits[i] = 0;
+                field[i] = alphabet[0];
+            }
+            if (i == size) return;
+            field[i] = alphabet[digits[i]];
+        }
+    };
+    for (std::size_t size = 1; size <= 6; ++size)
+        every("0159.-+e", size);
+    for (std::size_t size = 7; size <= 9; ++size)
+        every("07.", size);
 }
 
 // The library's correctly rounded value of significand x 10^power.
