@@ -316,6 +316,18 @@ def measure_prepass(path, blocksize, repeat=3):
             best = {"seconds": total, "guesses": guess, "walk": walk, "read_again": again, "read": read,
                     "blocks": len(blocks), "blocks_read_again": len(changed), "bytes": files[0].size}
     best["share"] = best["seconds"] / best["read"]
+    # What a failed guess costs at most: the state machine walked over a
+    # whole block (by runs of quotes), against that block's read.
+    from tarnwick_dask import _text
+
+    block = blocks[0]
+    with _files.Reader(files[0]) as reader:
+        buf = reader.buffer()
+        started = time.perf_counter()
+        _text.state_at(buf, 0, _text.RECORD, block.end)
+        best["walk_one_block"] = time.perf_counter() - started
+        buf = None
+    best["read_one_block"] = best["read"] / len(blocks)
     return best
 
 
@@ -415,7 +427,9 @@ def run(args, folder, sizes, blocksize):
     for label, p in prepass.items():
         log(f"   {label:34} pre-pass {p['seconds'] * 1e3:8.1f} ms = {p['share'] * 100:5.2f} % of the read "
             f"({p['read']:.2f} s); guesses {p['guesses'] * 1e3:.1f} ms, walk {p['walk'] * 1e3:.1f} ms, "
-            f"{p['blocks_read_again']} of {p['blocks']} blocks read again in {p['read_again'] * 1e3:.1f} ms")
+            f"{p['blocks_read_again']} of {p['blocks']} blocks read again in {p['read_again'] * 1e3:.1f} ms; "
+            f"a walk over a whole block {p['walk_one_block'] * 1e3:.1f} ms against its read "
+            f"{p['read_one_block'] * 1e3:.1f} ms")
     report = {"tasks": {}, "prepass": prepass, "blocksize": blocksize}
     for name, entry in measured.items():
         reference = entry["systems"]["tarnwick_dask, 1w"]["result"]

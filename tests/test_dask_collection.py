@@ -122,6 +122,9 @@ def test_names_arrow_cannot_carry():
 def test_min_max_with_nan_across_partitions():
     """A NaN that comes first keeps the result NaN, and one that comes later
     replaces nothing, whichever partition holds it."""
+    one = tarnwick.Frame()
+    one.add_floats("v", [5.0, math.nan, 1.0])
+    assert td.from_frame(one, 2).group([]).min("v").compute(scheduler="sync").floats("v") == [1.0]
     rng = random.Random(5)
     with dask.config.set(scheduler="sync"):
         for case in range(150):
