@@ -137,19 +137,38 @@ def partial(frame, index, spec):
     else:
         # The column as it is, beside the keys: nothing copied.
         work, v = frame.select(keys + [spec.name]), spec.name
-    counted = values.null_count == 0 and not {COUNT, "len"} <= set(keys)
-    if not counted:
-        c = _unused(set(keys) | {v})
-        work.add_ints(c, pa.array(present))
     grouped = work.group(keys)
-    keys_table, table = _keys_of(grouped.count() if counted else grouped.sum(c), len(keys), index)
-    state = {"c": table.column(len(keys)).to_numpy().astype(np.int64)}
+    keys_table, rows = _counts(work, grouped, keys, index)
+    state = {}
+    if kind != "str":
+        # The mean divides by the present values: a grouping of the rows
+        # whose entry is present (where_ne with NaN keeps exactly those),
+        # matched to the groups by key. (Adding a column of flags would copy
+        # the key columns of a filtered frame.)
+        if values.null_count == 0:
+            state["c"] = rows
+        else:
+            numbers = work.where_ne(v, float("nan"))
+            present_keys, present_rows = _counts(numbers, numbers.group(keys), keys, index)
+            state["c"] = _align(keys_table, present_keys, pa.array(present_rows), pa.array(rows)).fill_null(
+                0).to_numpy().astype(np.int64)
     if kind == "i64":
         state.update(_i64_sums(work, grouped, keys, v, values, present, state["c"], spec.exact))
     elif kind == "f64":
         state.update(_exact_doubles(to_table(grouped.sum(v)).column(len(keys)).to_numpy()))
     state.update(_extremes(work, grouped, keys, v, kind, keys_table, index))
     return Partial(keys_table, state, refusals, kind)
+
+
+def _counts(work, grouped, keys, index):
+    """The grouping's keys (with their order keys) and row counts."""
+    if {COUNT, "len"} <= set(keys):
+        # count() has no column left to name: count a column of ones.
+        ones, (n,) = _work_frame(work, keys, [("i64", pa.array(np.ones(work.height(), dtype=np.int64)))])
+        keys_table, table = _keys_of(ones.group(keys).sum(n), len(keys), index)
+    else:
+        keys_table, table = _keys_of(grouped.count(), len(keys), index)
+    return keys_table, table.column(len(keys)).to_numpy().astype(np.int64)
 
 
 def _work_frame(frame, keys, columns):

@@ -123,14 +123,21 @@ def record_start(buf, pos, state, end):
 def state_at(buf, pos, state, end):
     """The tokenizer's state at ``end`` after reading [pos, end) from
     ``state``. Raises QuoteFailure for text after a closing quote."""
-    if end - pos > _LONG:
-        return _state_at_vectorized(buf, pos, state, end)
-    return _state_at_walk(buf, pos, state, end)
+    if end - pos <= _LONG:
+        return _state_at_walk(buf, pos, state, end)
+    # A megabyte at a time: numpy's arrays stay in the cache, and the state at
+    # each piece's end is where the next piece starts.
+    while pos < end:
+        stop = min(pos + _PIECE, end)
+        state = _state_at_vectorized(buf, pos, state, stop)
+        pos = stop
+    return state
 
 
 # Stretches longer than this are read through numpy rather than quote by
-# quote in Python.
+# quote in Python, in pieces of _PIECE bytes.
 _LONG = 1 << 16
+_PIECE = 1 << 20
 
 
 def _state_at_walk(buf, pos, state, end):

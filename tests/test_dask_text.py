@@ -23,6 +23,19 @@ def _outcome(function, *args):
         return ("failure", failure.position)
 
 
+def test_long_stretches_in_pieces(monkeypatch):
+    """A long stretch is read in pieces, each starting in the state the one
+    before ended in: pieces of a few bytes give the walk's states."""
+    monkeypatch.setattr(_text, "_LONG", 0)
+    monkeypatch.setattr(_text, "_PIECE", 3)
+    rng = random.Random(10)
+    for case in range(3000):
+        text = b"".join(rng.choice(ALPHABET) for _ in range(rng.randint(1, 40)))
+        state = rng.choice(STATES)
+        assert _outcome(_text.state_at, text, 0, state, len(text)) == _outcome(
+            _text._state_at_walk, text, 0, state, len(text)), (text, state)
+
+
 def test_walk_and_runs_agree():
     rng = random.Random(11)
     for case in range(20000):
