@@ -308,7 +308,7 @@ def measure_prepass(path, blocksize, repeat=3):
         changed = [b for b in blocks if (infos[b.index].start, infos[b.index].stop) != cuts[b.index]]
         started = time.perf_counter()
         for b in changed:
-            _csv.redo(pieces[b.index], cuts, b, tail, b.index)
+            _csv.read_block(b, tail, b.index, cuts=cuts[b.index])
         again = time.perf_counter() - started
         del pieces
         total = guess + walk + again

@@ -14,18 +14,19 @@ any quoted field, which only the tokenizer's state there can tell; so:
    operations runs on the frame it gives.
 2. A read that starts at a true record start shows whether the guess for its
    end held: tarnwick reports a quoted field never closed exactly when the
-   text ends inside one. The first barrier walks each file's blocks in order
-   from the file's start, keeps every guess so confirmed, and only where a
-   guess failed runs the tokenizer's state machine (quote by quote, in
-   Python) from the last confirmed state to find the true record start.
-3. Blocks whose range changed are read again.
-4. The second barrier gives every column the kind that all its fields give
-   (i64, else f64, else str), and the failure one read of the file would
-   report (its line counted from the file's start, the file named in a note).
-5. A block whose own kinds differ is read again with one more record that
-   forces the kinds (0.5 makes a column f64, x makes it str, an empty field
-   changes nothing), and that last row is dropped: a value is never converted
-   from another kind, so 007 and -0 keep the texts' meaning.
+   text ends inside one. A barrier walks each file's blocks in order from
+   the file's start, keeps every guess so confirmed, and only where a guess
+   failed runs the tokenizer's state machine (quote by quote, or by runs of
+   quotes through numpy) from the last confirmed state to find the true
+   record start. It reads those blocks again for their kinds and status,
+   gives every column the kind that all its fields give (i64, else f64,
+   else str), and decides the failure one read of the file would report
+   (its line counted from the file's start, the file named in a note).
+3. A block whose range changed, or whose own kinds differ, is read again
+   (and the chain run again); to force the kinds, the text gets one more
+   record (0.5 makes a column f64, x makes it str, an empty field changes
+   nothing), whose row is dropped: a value is never converted from another
+   kind, so 007 and -0 keep the texts' meaning.
 """
 
 import dataclasses
@@ -291,11 +292,46 @@ def _by_file(blocks):
     return [groups[k] for k in sorted(groups)]
 
 
-def redo(piece, cuts, block, tail, index):
-    """A block whose range the first barrier changed is read again."""
-    if (piece.info.start, piece.info.stop) == cuts[block.index]:
-        return piece
-    return read_block(block, tail, index, cuts=cuts[block.index])
+@dataclasses.dataclass(frozen=True)
+class Layout:
+    """What the barrier of a read decides: every block's record range, the
+    kinds the blocks whose range changed give alone, and the read's kinds
+    (or failure)."""
+
+    cuts: dict
+    own: dict
+    decision: Decision
+
+
+@dataclasses.dataclass(frozen=True)
+class _ProbeTail:
+    """No operations, and a terminal that keeps nothing: the barrier reads a
+    block only for its status and kinds."""
+
+    ops: tuple = ()
+
+    @staticmethod
+    def terminal(frame, index):
+        return None
+
+
+_PROBE_TAIL = _ProbeTail()
+
+
+def layout(blocks, *infos):
+    """The barrier of a read: the true record ranges (plan_cuts), a block
+    whose range changed read again here for its status and kinds (rare:
+    only where a guess failed), and the kinds and failure of the whole
+    read (decide)."""
+    cuts = plan_cuts(blocks, *infos)
+    final = list(infos)
+    own = {}
+    for block in blocks:
+        info = infos[block.index]
+        if (info.start, info.stop) != cuts[block.index]:
+            final[block.index] = read_block(block, _PROBE_TAIL, block.index, cuts=cuts[block.index]).info
+            own[block.index] = final[block.index].kinds
+    return Layout(cuts, own, decide(blocks, *final))
 
 
 _ORDER = ("decode", "size", "quote", "open", "noheader", "count", "names", "other")
@@ -353,14 +389,18 @@ def _file_failure(file, file_infos):
     return Failure.value_error(0, info.text, note)
 
 
-def fix(piece, decision, block, tail, index):
-    """The block's final piece: as read, or read again with the kinds of the
-    whole read."""
+def fix(piece, plan, block, tail, index):
+    """The block's final piece: as read, or read again over its true range
+    or with the kinds of the whole read."""
+    decision = plan.decision
     if decision.failure is not None:
         return Piece(failure=decision.failure)
     info = piece.info
-    if info.kinds == decision.kinds:
+    cuts = plan.cuts[block.index]
+    own = plan.own.get(block.index, info.kinds)
+    if (info.start, info.stop) == cuts and own == decision.kinds:
         return Piece(piece.value, piece.failure, piece.rows, piece.pending)
-    again = read_block(block, tail, index, cuts=(info.start, info.stop), forced=decision.kinds, own=info.kinds)
+    forced = decision.kinds if own != decision.kinds else None
+    again = read_block(block, tail, index, cuts=cuts, forced=forced, own=own)
     again.info = None
     return again

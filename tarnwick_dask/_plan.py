@@ -22,7 +22,7 @@ from dask.base import tokenize
 from dask.highlevelgraph import HighLevelGraph
 
 from . import _csv, _group, _sort
-from ._csv import Decision, finish
+from ._csv import Layout, finish
 from ._frames import empty_table, schema_of, to_frame, to_table
 from ._pieces import Piece, settle
 from ._threads import owns_frames
@@ -233,15 +233,9 @@ class CsvSource(Node):
                                   for b in blocks})
         info = layer("csv-info", {(f"tarnwick-csv-info-{suffix}", b.index): (_csv.info_of, (read, b.index))
                                   for b in blocks})
-        cuts = layer("csv-cuts", {(f"tarnwick-csv-cuts-{suffix}", 0):
-                                  (_csv.plan_cuts, blocks, *[(info, b.index) for b in blocks])})
-        redo = layer("csv-redo", {(f"tarnwick-csv-redo-{suffix}", b.index):
-                                  (_csv.redo, (read, b.index), (cuts, 0), b, tail, b.index) for b in blocks})
-        info2 = layer("csv-info2", {(f"tarnwick-csv-info2-{suffix}", b.index): (_csv.info_of, (redo, b.index))
-                                    for b in blocks})
-        decision = layer("csv-kinds", {(f"tarnwick-csv-kinds-{suffix}", 0):
-                                       (_csv.decide, blocks, *[(info2, b.index) for b in blocks])})
-        return [(_csv.fix, [(redo, b.index), (decision, 0), b, tail, b.index]) for b in blocks]
+        plan = layer("csv-layout", {(f"tarnwick-csv-layout-{suffix}", 0):
+                                    (_csv.layout, blocks, *[(info, b.index) for b in blocks])})
+        return [(_csv.fix, [(read, b.index), (plan, 0), b, tail, b.index]) for b in blocks]
 
 
 class Sort(Node):
@@ -325,8 +319,10 @@ class Slice(Node):
 
 
 def _has_failure(value):
-    if isinstance(value, (Piece, Decision)):
+    if isinstance(value, Piece):
         return value.failure is not None
+    if isinstance(value, Layout):
+        return value.decision.failure is not None
     if isinstance(value, (list, tuple)):
         return any(_has_failure(v) for v in value)
     return False
