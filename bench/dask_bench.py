@@ -15,7 +15,6 @@ order, min and max exactly, means to 1e-9.
 import argparse
 import json
 import math
-import os
 import pathlib
 import shutil
 import sys
