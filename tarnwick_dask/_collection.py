@@ -284,7 +284,7 @@ def _raise_failure(merged, node):
         if failure is not None and failure.depth < depth:
             continue
         found = _exact_verdict(node, token)
-        if found is not None and (failure is None or found.depth <= failure.depth):
+        if found is not None and (failure is None or (found.depth, found.rank) < (failure.depth, failure.rank)):
             failure = found
     if failure is not None:
         raise failure.exception()

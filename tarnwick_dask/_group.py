@@ -509,8 +509,10 @@ def result(piece, method, spec, pending_token):
     elif kind == "i64":
         verdict = _verdict(state)
         if verdict == "overflow":
-            return Piece(None, Failure.value_error(spec.depth, f"the sum of column {quoted(name)} overflows i64"),
-                         piece.rows, piece.pending)
+            # Ranked before the refusal of a key column, which comes after
+            # the sums: buckets that disagree keep the overflow.
+            return Piece(None, Failure(spec.depth, "ValueError", (f"the sum of column {quoted(name)} overflows i64",),
+                                       rank=1), piece.rows, piece.pending)
         if verdict == "unsure":
             # Given as if no running sum left 64 bits; the client checks the
             # verdict exactly before it hands out a result.
@@ -529,7 +531,7 @@ def result(piece, method, spec, pending_token):
             column = pa.array([t / float(c) if c else None for t, c in zip(totals, state["c"].tolist())],
                               type=pa.float64())
     if refusal is not None:
-        return Piece(None, Failure.value_error(spec.depth, refusal), piece.rows, tuple(pending))
+        return Piece(None, Failure(spec.depth, "ValueError", (refusal,), rank=2), piece.rows, tuple(pending))
     result_names = list(keys)
     if column is not None:
         arrays.append(column)

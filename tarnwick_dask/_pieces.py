@@ -38,7 +38,8 @@ class Failure:
     # Within one operation, the place of this check among the operation's
     # checks, where that depends on the data: add_date_part reports an
     # invalid date (rank 1) before a name already taken (rank 2), so a
-    # partition without dates does not decide the failure.
+    # partition without dates does not decide the failure; a sum's overflow
+    # (1) comes before the refusal of a key column (2).
     rank: int = 0
 
     @classmethod
