@@ -344,7 +344,9 @@ def slice_step(previous, which, n, tail, index, func, args):
         return Piece(None, piece.failure, piece.rows, piece.pending, carry=(remaining, schema))
     table = piece.value
     take = min(remaining, table.num_rows)
-    table = table.slice(0, take) if which == "head" else table.slice(table.num_rows - take)
+    # Always with a length: pyarrow slices a table without columns to its
+    # whole length when none is given.
+    table = table.slice(0 if which == "head" else table.num_rows - take, take)
     out = finish(to_frame(table), tail, index, piece.rows, piece.pending)
     out.carry = (remaining - take, schema_of(piece.value))
     return out

@@ -89,6 +89,14 @@ def test_head_and_tail_compute_only_the_partitions_they_need(monkeypatch):
         frame.head(1).compute(scheduler="sync")
 
 
+def test_frames_without_columns_keep_their_rows():
+    one = _frame(13)
+    frame = td.from_frame(one, 3).select([])
+    for n in (11, 3, -4, 0, 20):
+        assert frame.tail(n).height() == one.select([]).tail(n).height()
+        assert frame.head(n).compute().height() == one.select([]).head(n).height()
+
+
 def test_arguments_are_checked_at_the_call():
     frame = td.from_frame(_frame(), 2)
     cases = [
