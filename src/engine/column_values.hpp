@@ -45,10 +45,12 @@ class ColumnValues {
     std::span<const std::int64_t> ints() const { return ints_.span(); }
     std::span<const double> floats() const { return floats_.span(); }
     std::span<const std::uint64_t> offsets() const { return offsets_.span(); }
-    const char* bytes() const { return bytes_.data(); }
+    // Never null, even when no byte is stored (a column of empty strings, or of
+    // none), so that kernels may pass it to memcpy and memcmp with a length of 0.
+    const char* bytes() const { return bytes_.data() != nullptr ? bytes_.data() : ""; }
     std::size_t byte_size() const { return bytes_.size(); }
     std::string_view string(std::size_t i) const {
-        return {bytes_.data() + offsets_[i], offsets_[i + 1] - offsets_[i]};
+        return {bytes() + offsets_[i], offsets_[i + 1] - offsets_[i]};
     }
 
     // A new column of the same kind whose entry i is entry positions[i] of this
