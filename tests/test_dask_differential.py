@@ -103,8 +103,10 @@ def _write(tmp_path, name, text):
 @pytest.mark.parametrize("scheduler", ["sync", "threads"])
 def test_one_file_in_random_blocks(tmp_path, scheduler, unraisable):
     rng = random.Random(f"one file {scheduler}{SEED}")
+    # The threaded run is there to catch a frame that crosses a thread; the
+    # synchronous run covers the chains with more cases at less cost.
     with dask.config.set(scheduler=scheduler):
-        for case in range(CASES):
+        for case in range(CASES if scheduler == "sync" else CASES // 2):
             text = csv_text(rng)
             path = _write(tmp_path, f"{case}.csv", text)
             blocksize = blocks_for(rng, len(text.encode()))
