@@ -351,7 +351,12 @@ def main():
     parser.add_argument("--repeat", type=int, default=3, help="runs of tarnwick_dask and one machine (median)")
     parser.add_argument("--peer-repeat", type=int, default=1, help="runs of dask's data frame")
     parser.add_argument("--no-peers", action="store_true", help="leave dask's data frame out")
+    parser.add_argument("--markdown", action="store_true",
+                        help="print the README's tables from results/dask.json and stop")
     args = parser.parse_args()
+    if args.markdown:
+        print(markdown(json.loads((RESULTS / "dask.json").read_text())))
+        return
     warnings.simplefilter("ignore", FutureWarning)
     from dask.utils import parse_bytes
 
@@ -462,6 +467,46 @@ def table(report):
         lines.append(f"   goals: 2 workers / 1 worker {ours1 / ours2:.2f}x (>= 1.7x); "
                      f"1 worker / one machine {ours1 / one:.2f} (<= 1.15)"
                      + (f"; best dask df (2w) / ours (2w) {min(peers) / ours2:.1f}x (>= 5x)" if peers else ""))
+    return "\n".join(lines)
+
+
+def markdown(report):
+    """The README's tables: times and peaks, then every goal beside its figure."""
+    def seconds(v):
+        return "-" if v is None or v["seconds"] is None else f"{v['seconds']:,.2f} s"
+
+    def peak(v):
+        return "" if not v or not v.get("peak_bytes") else " / ".join(
+            f"{p / 2 ** 20:,.0f}" for p in v["peak_bytes"]) + " MiB"
+
+    lines = ["| task | system | 1 worker | 2 workers | peak resident per worker, 1 / 2 workers |",
+             "|---|---|---:|---:|---|"]
+    goals = {"vs": [], "scale": [], "one": []}
+    for name, entry in report["tasks"].items():
+        s = entry["systems"]
+        label = f"{name}: {entry['rows'] / 1e6:,.0f}M rows, {entry['bytes'] / 1e9:.2f} GB"
+        for system in ("tarnwick_dask", "dask df pyarrow", "dask df default"):
+            one, two = s.get(f"{system}, 1w"), s.get(f"{system}, 2w")
+            if one is None:
+                continue
+            flag = "" if one["agrees"] and two["agrees"] else " (result differs)"
+            lines.append(f"| {label} | {system}{flag} | {seconds(one)} | {seconds(two)} | {peak(one)}; {peak(two)} |")
+            label = ""
+        lines.append(f"| | one-machine tarnwick (one process) | {seconds(s['one-machine tarnwick'])} | | |")
+        ours = [s[f"tarnwick_dask, {w}w"]["seconds"] for w in (1, 2)]
+        for w in (1, 2):
+            peers = [v["seconds"] for k, v in s.items()
+                     if k.startswith("dask df") and k.endswith(f"{w}w") and v["seconds"] and v["agrees"]]
+            if peers:
+                goals["vs"].append(f"{name} {min(peers) / ours[w - 1]:.1f}× ({w} worker{'s' if w > 1 else ''})")
+        goals["scale"].append(f"{name} {ours[0] / ours[1]:.2f}×")
+        goals["one"].append(f"{name} {ours[0] / s['one-machine tarnwick']['seconds']:.2f}×")
+    pre = [f"{label} {p['share'] * 100:.2f} %" for label, p in report["prepass"].items()]
+    lines += ["", "| goal | measured |", "|---|---|",
+              f"| ≥ 5× faster than dask's data frame with its best engine | {'; '.join(goals['vs'])} |",
+              f"| 2 workers ≥ 1.7× faster than 1 | {'; '.join(goals['scale'])} |",
+              f"| 1 worker within 15 % of one-machine tarnwick (time ratio ≤ 1.15) | {'; '.join(goals['one'])} |",
+              f"| pre-pass ≤ 10 % of the read | {'; '.join(pre)} |"]
     return "\n".join(lines)
 
 
