@@ -3,6 +3,7 @@
     ./dev bench                      1,000,000 rows, every task
     ./dev bench --rows 100000 1000000 --tasks sort group
     ./dev bench --smoke              10,000 rows, one timing each, no files
+    ./dev bench --tasks dask         only tarnwick_dask against dask's data frame (bench/dask_bench.py)
 
 Each task: one warm-up, then the median of --repeat timed calls, with garbage
 collected before each call. The reads call their systems in turns instead, a
@@ -202,6 +203,7 @@ def main():
     parser.add_argument("--tasks", nargs="*", default=[], help="words a task name must contain")
     parser.add_argument("--repeat", type=int, default=5)
     parser.add_argument("--smoke", action="store_true", help="10,000 rows, one call each, no files")
+    parser.add_argument("--no-dask", action="store_true", help="leave out bench/dask_bench.py")
     args = parser.parse_args()
     if args.smoke:
         args.rows, args.repeat = [10_000], 1
@@ -235,6 +237,10 @@ def main():
     report.chart(results, RESULTS / f"{stem}.png", document["machine"])
     report.width_chart(results, RESULTS / f"{stem}-width.png", document["machine"])
     print(f"\nwrote {RESULTS / (stem + '.json')} and {RESULTS / (stem + '.png')}")
+    if not args.no_dask and (not args.tasks or "dask" in args.tasks):
+        # tarnwick_dask on a LocalCluster, against dask's data frame.
+        print()
+        subprocess.run([sys.executable, str(pathlib.Path(__file__).with_name("dask_bench.py"))], check=True)
 
 
 if __name__ == "__main__":

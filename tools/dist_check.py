@@ -20,6 +20,11 @@ from email.parser import HeaderParser
 from pathlib import Path
 
 MODULE = "tarnwick.abi3.so"
+# The pure-Python package beside the module, shipped whole in both
+# distributions: every file of its folder in the repository.
+PACKAGE = "tarnwick_dask"
+# What the extra tarnwick[dask] installs.
+DASK_EXTRA = {"dask", "distributed", "pyarrow"}
 GOAL = (2, 28)
 # Libraries every manylinux system has; anything else would have to be bundled.
 SYSTEM_LIBRARIES = {"libc.so.6", "libm.so.6", "libpthread.so.0", "libdl.so.2", "librt.so.1",
@@ -95,6 +100,22 @@ def check_module(so, tag):
         fail(f"the wheel is tagged {tag}, but its module allows {manylinux_tag(so)}")
 
 
+def package_files():
+    root = Path(PACKAGE)
+    return {p.as_posix() for p in root.rglob("*") if p.is_file() and "__pycache__" not in p.parts}
+
+
+def check_extra(metadata, where):
+    if "dask" not in (metadata.get_all("Provides-Extra") or []):
+        fail(f"{where}: no extra 'dask'")
+    required = {re.split(r"[ ><=;\[]", r, maxsplit=1)[0] for r in metadata.get_all("Requires-Dist") or []
+                if 'extra == "dask"' in r}
+    if required != DASK_EXTRA:
+        fail(f"{where}: the extra 'dask' requires {sorted(required)}, not {sorted(DASK_EXTRA)}")
+    if unconditional := [r for r in metadata.get_all("Requires-Dist") or [] if "extra ==" not in r]:
+        fail(f"{where}: tarnwick itself requires {unconditional}")
+
+
 def check_metadata(text, where):
     metadata = HeaderParser().parsestr(text)
     if tuple(int(x) for x in metadata["Metadata-Version"].split(".")) < (2, 4):
@@ -110,6 +131,7 @@ def check_metadata(text, where):
     for kind in CLASSIFIER_KINDS:
         if not any(c.startswith(kind) for c in classifiers):
             fail(f"{where}: no classifier {kind!r}")
+    check_extra(metadata, where)
     return metadata
 
 
@@ -123,7 +145,7 @@ def check_wheel(wheel):
     with zipfile.ZipFile(wheel) as archive:
         files = set(archive.namelist())
         expected = {MODULE, "tarnwick-stubs/__init__.pyi", f"{info}/licenses/LICENSE",
-                    f"{info}/METADATA", f"{info}/WHEEL", f"{info}/RECORD"}
+                    f"{info}/METADATA", f"{info}/WHEEL", f"{info}/RECORD"} | package_files()
         if missing := expected - files:
             fail(f"{name} lacks {sorted(missing)}")
         if extra := {f for f in files - expected if not f.startswith(info + "/")}:
@@ -138,7 +160,7 @@ def check_wheel(wheel):
     with tempfile.TemporaryDirectory() as directory:
         check_module(extracted_module(wheel, directory), tag)
     print(f"{name}: {tag}; exports PyInit_tarnwick alone; no C++ runtime versions; "
-          f"license and classifiers in place")
+          f"license and classifiers in place; {PACKAGE} with its {len(package_files())} files")
 
 
 def check_sdist(sdist):
@@ -147,7 +169,7 @@ def check_sdist(sdist):
     with tarfile.open(sdist) as archive:
         files = set(archive.getnames())
         for needed in ("LICENSE", "PKG-INFO", "pyproject.toml", "CMakeLists.txt", "README.md",
-                       "stubs/tarnwick-stubs/__init__.pyi", "src/portable/exports.map"):
+                       "stubs/tarnwick-stubs/__init__.pyi", "src/portable/exports.map", *sorted(package_files())):
             if f"{top}/{needed}" not in files:
                 fail(f"{name} lacks {needed}")
         if any("/build/" in f or f.endswith(".so") for f in files):
