@@ -19,6 +19,8 @@ from ._group import COUNT, GroupSpec
 from ._pieces import Piece, merge
 
 DEFAULT_BLOCKSIZE = 64 * 2 ** 20
+# Input partitions per bucket of groups when group() is not told how many.
+GROUPS_PER_BUCKET = 16
 
 
 class _Collection:
@@ -132,12 +134,13 @@ class DaskFrame(_Collection):
     def tail(self, n: SupportsIndex) -> "DaskFrame":
         return DaskFrame(_plan.Slice(self._node, "tail", _ops.tail(n)[1]))
 
-    def group(self, names: Sequence[str], split_out: int = 1) -> "DaskGrouped":
+    def group(self, names: Sequence[str], split_out: int | None = None) -> "DaskGrouped":
         """A DaskGrouped. ``split_out`` > 1 combines the groups in that many
         tasks, by a hash of their keys, and gives aggregations that many
-        partitions: for millions of groups."""
+        partitions; None (the default) takes one per 16 partitions of the
+        frame, so that no task receives every group of a large frame."""
         keys = _ops.group(names)
-        split_out = int(split_out)
+        split_out = max(1, -(-self.npartitions // GROUPS_PER_BUCKET)) if split_out is None else int(split_out)
         if split_out < 1:
             raise ValueError(f"split_out must be at least 1, not {split_out}")
         return DaskGrouped(self._node, keys, split_out)

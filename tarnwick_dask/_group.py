@@ -131,7 +131,6 @@ def partial(frame, index, spec):
     kind = probe.dtypes()[probe.names().index(spec.name)]
     del probe, probe_grouped
     values = to_table(frame.select([spec.name])).column(0).combine_chunks()
-    present = _present(values)
     if spec.name in keys:
         work, (v,) = _work_frame(frame, keys, [(kind, values)])
     else:
@@ -153,7 +152,7 @@ def partial(frame, index, spec):
             state["c"] = _align(keys_table, present_keys, pa.array(present_rows), pa.array(rows)).fill_null(
                 0).to_numpy().astype(np.int64)
     if kind == "i64":
-        state.update(_i64_sums(work, grouped, keys, v, values, present, state["c"], spec.exact))
+        state.update(_i64_sums(work, grouped, keys, v, values, state["c"], spec.exact))
     elif kind == "f64":
         state.update(_exact_doubles(to_table(grouped.sum(v)).column(len(keys)).to_numpy()))
     state.update(_extremes(work, grouped, keys, v, kind, keys_table, index))
@@ -203,7 +202,7 @@ def _present(values):
     return np.asarray(values.is_valid().to_numpy(zero_copy_only=False), dtype=np.int64)
 
 
-def _i64_sums(work, grouped, keys, v, values, present, counts, exact):
+def _i64_sums(work, grouped, keys, v, values, counts, exact):
     """The states of an i64 sum: the exact sums, and the running sums'
     extremes in this partition (bounds, or exact)."""
     filled = values.fill_null(0).to_numpy().astype(np.int64, copy=False)
@@ -214,7 +213,8 @@ def _i64_sums(work, grouped, keys, v, values, present, counts, exact):
     except ValueError:
         # The partition's own partial sums leave 64 bits; its sums, and the
         # exact extremes of its running sums, come from Python integers.
-        return _i64_sums_exact(counts, filled, present, work, keys)
+        # (The rare way: which entries are present is only needed here.)
+        return _i64_sums_exact(counts, filled, _present(values), work, keys)
     # Every partial sum of a group inside the partition lies within the
     # partition's sum of absolute values.
     bound = _absolute_sum(filled)

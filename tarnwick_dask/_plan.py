@@ -414,11 +414,15 @@ class Aggregate(Node):
                      for b in range(buckets)}, {split})
         roots = [_tree(g, shared, [(take, i, b) for i in range(len(parts))], f"-{b}") for b in range(buckets)]
         results = f"{name}-result"
-        g.add(results, {(results, b): (bucket_result, root, self.method, self.spec, self.token)
-                        for b, root in enumerate(roots)}, _layers_in(roots, set()))
         inputs = len(parts)
-        return [(gather_buckets, [[(results, b) for b in range(buckets)], j, buckets, inputs, tail])
-                for j in range(buckets)]
+        g.add(results, {(results, b): (bucket_result, root, self.method, self.spec, self.token, buckets, inputs)
+                        for b, root in enumerate(roots)}, _layers_in(roots, set()))
+        # Output partition j takes from each bucket only the groups that are
+        # its own, so no task receives every group.
+        cut = f"{name}-cut"
+        g.add(cut, {(cut, b, j): (operator.getitem, (results, b), j) for b in range(buckets)
+                    for j in range(buckets)}, {results})
+        return [(gather_buckets, [[(cut, b, j) for b in range(buckets)], j, tail]) for j in range(buckets)]
 
 
 def _tree(g, name, keys, suffix):
@@ -443,8 +447,21 @@ def run_aggregate(root, method, spec, token, tail, index):
     return finish(to_frame(table), tail, index, {}, done.pending)
 
 
-def bucket_result(root, method, spec, token):
-    return _group.result(_settled(root), method, spec, token)
+def bucket_result(root, method, spec, token, buckets, inputs):
+    """A bucket's finished groups, cut into the runs that the output
+    partitions take: run j holds the groups whose first row lies in the j-th
+    run of input partitions. A failure goes to every run."""
+    done = _group.result(_settled(root), method, spec, token)
+    if done.failure is not None:
+        return [done] * buckets
+    table, first = done.value
+    partition = first >> 32
+    runs = []
+    for j in range(buckets):
+        low, high = (j * inputs) // buckets, ((j + 1) * inputs) // buckets
+        rows = ((partition >= low) & (partition < high)).nonzero()[0]
+        runs.append(Piece((table.take(pa.array(rows)), first[rows]), None, done.rows, done.pending))
+    return runs
 
 
 def _settled(piece):
@@ -454,20 +471,18 @@ def _settled(piece):
 
 
 @owns_frames
-def gather_buckets(results, j, buckets, inputs, tail):
-    """Output partition j of a bucketed aggregation: the groups whose first
-    row lies in the j-th run of input partitions, in order of first row."""
-    merged = settle(results)
+def gather_buckets(runs, j, tail):
+    """Output partition j of a bucketed aggregation: each bucket's run of
+    groups whose first row lies in the j-th run of input partitions, in
+    order of first row."""
+    merged = settle(runs)
     if merged.failure is not None:
         return merged
-    low, high = (j * inputs) // buckets, ((j + 1) * inputs) // buckets
     tables, firsts = [], []
-    for r in results:
+    for r in runs:
         table, first = r.value
-        partition = first >> 32
-        rows = ((partition >= low) & (partition < high)).nonzero()[0]
-        tables.append(table.take(pa.array(rows)))
-        firsts.append(first[rows])
+        tables.append(table)
+        firsts.append(first)
     first = np.concatenate(firsts)
     table = pa.concat_tables(tables).take(pa.array(np.argsort(first, kind="stable")))
     return finish(to_frame(table), tail, j, {}, merged.pending)

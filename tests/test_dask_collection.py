@@ -149,6 +149,34 @@ def test_min_max_with_nan_across_partitions():
                 assert got.compute().to_csv() == expected, (values, keys, parts, method)
 
 
+def test_many_partitions_share_the_groups_out():
+    """By default a grouping of many partitions combines its groups in
+    buckets, and each output task takes only its own groups; the result is
+    one machine's, in its order."""
+    rng = random.Random(11)
+    one = tarnwick.Frame()
+    n = 4000
+    one.add_ints("k", [rng.randrange(1500) for _ in range(n)])
+    one.add_floats("v", [rng.choice([0.5, -1.25, math.nan, 3.0]) for _ in range(n)])
+    frame = td.from_frame(one, 40)
+    grouped = frame.group(["k"])
+    expected = one.group(["k"])
+    for method in ("count", "sum", "min"):
+        result = grouped.count() if method == "count" else getattr(grouped, method)("v")
+        assert result.npartitions == 3
+        want = expected.count() if method == "count" else getattr(expected, method)("v")
+        assert result.compute(scheduler="sync").to_csv() == want.to_csv()
+    # What each output task is handed: its runs of groups from every bucket.
+    result = grouped.sum("v")
+    graph = dict(result.__dask_graph__())
+    received = []
+    for key in result.__dask_keys__():
+        runs = dask.get(graph, list(graph[key][1]))
+        received.append(sum(run.value[0].num_rows for run in runs))
+    assert sum(received) == expected.groups()
+    assert max(received) < expected.groups()
+
+
 def test_what_travels_has_its_size():
     one = _frame(100_000)
     table = pa.table(one)
