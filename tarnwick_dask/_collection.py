@@ -15,7 +15,7 @@ from dask.utils import parse_bytes
 from . import _csv, _files, _ops, _plan
 from ._frames import concat, to_table
 from ._frames import to_frame as _to_frame
-from ._group import COUNT, GroupSpec
+from ._group import COUNT, GroupRequest
 from ._pieces import Piece, merge
 
 DEFAULT_BLOCKSIZE = 64 * 2 ** 20
@@ -255,8 +255,8 @@ class DaskGrouped:
 
     def _aggregate(self, method: str, name: str | None) -> DaskFrame:
         depth = self._node.depth + 1
-        spec = GroupSpec(self._keys, name, depth, depth + 1)
-        return DaskFrame(_plan.Aggregate(self._node, spec, method, self._split_out))
+        request = GroupRequest(self._keys, name, depth, depth + 1)
+        return DaskFrame(_plan.Aggregate(self._node, request, method, self._split_out))
 
     def count(self) -> DaskFrame:
         return self._aggregate(COUNT, None)

@@ -73,7 +73,7 @@ class Partial:
 
 
 @dataclasses.dataclass(frozen=True)
-class GroupSpec:
+class GroupRequest:
     """A partition's partial grouping by ``keys``: the row counts when
     ``name`` is None, else the states of every reduction of column ``name``,
     so that its sum, mean, min and max computed together read the data
@@ -106,8 +106,8 @@ def _unused(names, base="__tarnwick_dask"):
     return name
 
 
-def partial(frame, index, spec):
-    keys = list(spec.keys)
+def partial(frame, index, request):
+    keys = list(request.keys)
     # tarnwick's own refusals, from the same grouping of no rows: the keys
     # (at the grouping's depth), then each reduction of the column.
     probe = frame.head(0)
@@ -115,27 +115,27 @@ def partial(frame, index, spec):
         probe_grouped = probe.group(keys)
     except ValueError as error:
         message = str(error)
-        raise TerminalFailure(Failure.value_error(spec.group_depth, message)) from None
-    if spec.name is None:
+        raise TerminalFailure(Failure.value_error(request.group_depth, message)) from None
+    if request.name is None:
         del probe, probe_grouped
         return _count_partial(frame, keys, index)
     refusals = {}
     for method in REDUCTIONS:
         try:
-            getattr(probe_grouped, method)(spec.name)
+            getattr(probe_grouped, method)(request.name)
         except ValueError as error:
             refusals[method] = str(error)
-    if spec.name not in probe.names():
+    if request.name not in probe.names():
         # Every reduction refuses an absent column, with one message.
-        raise TerminalFailure(Failure.value_error(spec.depth, refusals["sum"]))
-    kind = probe.dtypes()[probe.names().index(spec.name)]
+        raise TerminalFailure(Failure.value_error(request.depth, refusals["sum"]))
+    kind = probe.dtypes()[probe.names().index(request.name)]
     del probe, probe_grouped
-    values = to_table(frame.select([spec.name])).column(0).combine_chunks()
-    if spec.name in keys:
+    values = to_table(frame.select([request.name])).column(0).combine_chunks()
+    if request.name in keys:
         work, (v,) = _work_frame(frame, keys, [(kind, values)])
     else:
         # The column as it is, beside the keys: nothing copied.
-        work, v = frame.select(keys + [spec.name]), spec.name
+        work, v = frame.select(keys + [request.name]), request.name
     grouped = work.group(keys)
     keys_table, rows = _counts(work, grouped, keys, index)
     state = {}
@@ -152,7 +152,7 @@ def partial(frame, index, spec):
             state["c"] = _align(keys_table, present_keys, pa.array(present_rows), pa.array(rows)).fill_null(
                 0).to_numpy().astype(np.int64)
     if kind == "i64":
-        state.update(_i64_sums(work, grouped, keys, v, values, state["c"], spec.exact))
+        state.update(_i64_sums(work, grouped, keys, v, values, state["c"], request.exact))
     elif kind == "f64":
         state.update(_exact_doubles(to_table(grouped.sum(v)).column(len(keys)).to_numpy()))
     state.update(_extremes(work, grouped, keys, v, kind, keys_table, index))
@@ -480,7 +480,7 @@ def _key_hash(keys, n):
     return h
 
 
-def result(piece, method, spec, pending_token):
+def result(piece, method, request, pending_token):
     """The finished table of a combined partial for one reduction: keys in
     group order under their names, and the result column. Returns a
     Piece."""
@@ -488,16 +488,16 @@ def result(piece, method, spec, pending_token):
         return piece
     part = piece.value
     kind = part.kind
-    keys = list(spec.keys)
+    keys = list(request.keys)
     arrays = list(part.keys.columns)
     state = part.state
     pending = list(piece.pending)
     refusal = part.refusals.get(method)
     # A refusal other than "a key of this grouping" comes before any work;
     # that one comes after the sum (its overflow is reported first).
-    if refusal is not None and refusal != f"column {quoted(spec.name)} is a key of this grouping":
-        return Piece(None, Failure.value_error(spec.depth, refusal), piece.rows, piece.pending)
-    name = spec.name
+    if refusal is not None and refusal != f"column {quoted(request.name)} is a key of this grouping":
+        return Piece(None, Failure.value_error(request.depth, refusal), piece.rows, piece.pending)
+    name = request.name
     if method == COUNT:
         name = COUNT if COUNT not in keys else "len" if "len" not in keys else None
         column = pa.array(state["n"], type=pa.int64()) if name else None
@@ -511,12 +511,12 @@ def result(piece, method, spec, pending_token):
         if verdict == "overflow":
             # Ranked before the refusal of a key column, which comes after
             # the sums: buckets that disagree keep the overflow.
-            return Piece(None, Failure(spec.depth, "ValueError", (f"the sum of column {quoted(name)} overflows i64",),
+            return Piece(None, Failure(request.depth, "ValueError", (f"the sum of column {quoted(name)} overflows i64",),
                                        rank=1), piece.rows, piece.pending)
         if verdict == "unsure":
             # Given as if no running sum left 64 bits; the client checks the
             # verdict exactly before it hands out a result.
-            pending.append((spec.depth, pending_token))
+            pending.append((request.depth, pending_token))
         sums = [int(s) for s in state["S"]]
         if method == "sum":
             column = pa.array(sums, type=pa.int64())
@@ -531,7 +531,7 @@ def result(piece, method, spec, pending_token):
             column = pa.array([t / float(c) if c else None for t, c in zip(totals, state["c"].tolist())],
                               type=pa.float64())
     if refusal is not None:
-        return Piece(None, Failure(spec.depth, "ValueError", (refusal,), rank=2), piece.rows, tuple(pending))
+        return Piece(None, Failure(request.depth, "ValueError", (refusal,), rank=2), piece.rows, tuple(pending))
     result_names = list(keys)
     if column is not None:
         arrays.append(column)

@@ -118,12 +118,12 @@ class Node:
     def keys(self, g, tail):
         name = self.name(tail)
         if name not in g.layers:
-            specs = self.specs(g, tail, name)
-            tasks = {(name, i): (func, *args) for i, (func, args) in enumerate(specs)}
-            g.add(name, tasks, _layers_in([args for _, args in specs], set()))
+            partition_tasks = self.partition_tasks(g, tail, name)
+            tasks = {(name, i): (func, *args) for i, (func, args) in enumerate(partition_tasks)}
+            g.add(name, tasks, _layers_in([args for _, args in partition_tasks], set()))
         return [(name, i) for i in range(self.npartitions)]
 
-    def specs(self, g, tail, name):
+    def partition_tasks(self, g, tail, name):
         """(function, arguments) of each output partition; arguments may be
         keys of other layers."""
         raise NotImplementedError
@@ -132,8 +132,8 @@ class Node:
         return ()
 
     def deferrable(self):
-        """Whether another layer may run this node's specs in its own tasks
-        (not when the specs refer to their own layer)."""
+        """Whether another layer may run this node's partition_tasks in its own tasks
+        (not when the partition_tasks refer to their own layer)."""
         return True
 
 
@@ -151,8 +151,8 @@ class Map(Node):
     def keys(self, g, tail):
         return self.parent.keys(g, tail.prepend(self.depth, self.op))
 
-    def specs(self, g, tail, name):
-        return self.parent.specs(g, tail.prepend(self.depth, self.op), name)
+    def partition_tasks(self, g, tail, name):
+        return self.parent.partition_tasks(g, tail.prepend(self.depth, self.op), name)
 
     def fused_ops(self):
         return self.parent.fused_ops() + (self.op,)
@@ -170,7 +170,7 @@ class FrameSource(Node):
         super().__init__(0, len(tables), uuid.uuid4().hex)
         self.tables = tables
 
-    def specs(self, g, tail, name):
+    def partition_tasks(self, g, tail, name):
         return [(run_table, [table, i, tail]) for i, table in enumerate(self.tables)]
 
 
@@ -208,7 +208,7 @@ class Persisted(Node):
             return self.persisted
         return super().keys(g, tail)
 
-    def specs(self, g, tail, name):
+    def partition_tasks(self, g, tail, name):
         self._add_persisted(g)
         return [(run_piece, [key, i, tail]) for i, key in enumerate(self.persisted)]
 
@@ -220,7 +220,7 @@ class CsvSource(Node):
         super().__init__(0, len(blocks), token)
         self.blocks = blocks
 
-    def specs(self, g, tail, name):
+    def partition_tasks(self, g, tail, name):
         suffix = name.split("-", 2)[2]
         blocks = self.blocks
 
@@ -247,7 +247,7 @@ class Sort(Node):
         self.column = name
         self.descending = descending
 
-    def specs(self, g, tail, name):
+    def partition_tasks(self, g, tail, name):
         suffix = name.split("-", 2)[2]
         parts = self.parent.keys(g, Tail())
         n = self.npartitions
@@ -284,7 +284,7 @@ class Slice(Node):
         self.which = which
         self.n = n
 
-    def specs(self, g, tail, name):
+    def partition_tasks(self, g, tail, name):
         count = self.npartitions
         if self.n < 0:
             return self._all_but(g, tail, name)
@@ -294,17 +294,17 @@ class Slice(Node):
         # chain names rows (an invalid date there still fails the whole).
         deferred = self.parent.deferrable() and not any(op[0] == "add_date_part" for op in self.parent.fused_ops())
         if deferred:
-            inputs = self.parent.specs(g, pre, name + "-in")
+            inputs = self.parent.partition_tasks(g, pre, name + "-in")
         else:
             inputs = [(None, key) for key in self.parent.keys(g, pre)]
         order = range(count) if self.which == "head" else range(count - 1, -1, -1)
-        specs = [None] * count
+        partition_tasks = [None] * count
         previous = None
         for i in order:
             func, args = inputs[i]
-            specs[i] = (slice_step, [previous, self.which, self.n, tail, i, func, args])
+            partition_tasks[i] = (slice_step, [previous, self.which, self.n, tail, i, func, args])
             previous = (name, i)
-        return specs
+        return partition_tasks
 
     def deferrable(self):
         return False
@@ -387,25 +387,25 @@ class Aggregate(Node):
 
     kind = "group"
 
-    def __init__(self, parent, spec, method, split_out):
-        super().__init__(spec.depth, split_out, tokenize(parent.token, spec, method, split_out))
+    def __init__(self, parent, request, method, split_out):
+        super().__init__(request.depth, split_out, tokenize(parent.token, request, method, split_out))
         self.parent = parent
-        self.spec = spec
+        self.request = request
         self.method = method
         self.split_out = split_out
 
     def exact(self):
         """The same reduction with the exact running-sum extremes of every
         partition, for an i64 verdict the bounds left open."""
-        return Aggregate(self.parent, dataclasses.replace(self.spec, exact=True), self.method, self.split_out)
+        return Aggregate(self.parent, dataclasses.replace(self.request, exact=True), self.method, self.split_out)
 
-    def specs(self, g, tail, name):
-        parts = self.parent.keys(g, Tail((), self.spec))
-        shared = f"tarnwick-partials-{tokenize(self.parent.token, self.spec, self.split_out)}"
+    def partition_tasks(self, g, tail, name):
+        parts = self.parent.keys(g, Tail((), self.request))
+        shared = f"tarnwick-partials-{tokenize(self.parent.token, self.request, self.split_out)}"
         buckets = self.split_out
         if buckets == 1:
             root = _tree(g, shared, parts, "")
-            return [(run_aggregate, [root, self.method, self.spec, self.token, tail, 0])]
+            return [(run_aggregate, [root, self.method, self.request, self.token, tail, 0])]
         split = f"{shared}-split"
         g.add(split, {(split, i): (_group.split_buckets, key, buckets) for i, key in enumerate(parts)},
               {parts[0][0]})
@@ -415,7 +415,7 @@ class Aggregate(Node):
         roots = [_tree(g, shared, [(take, i, b) for i in range(len(parts))], f"-{b}") for b in range(buckets)]
         results = f"{name}-result"
         inputs = len(parts)
-        g.add(results, {(results, b): (bucket_result, root, self.method, self.spec, self.token, buckets, inputs)
+        g.add(results, {(results, b): (bucket_result, root, self.method, self.request, self.token, buckets, inputs)
                         for b, root in enumerate(roots)}, _layers_in(roots, set()))
         # Output partition j takes from each bucket only the groups that are
         # its own, so no task receives every group.
@@ -438,20 +438,20 @@ def _tree(g, name, keys, suffix):
 
 
 @owns_frames
-def run_aggregate(root, method, spec, token, tail, index):
+def run_aggregate(root, method, request, token, tail, index):
     root = _settled(root)
-    done = _group.result(root, method, spec, token)
+    done = _group.result(root, method, request, token)
     if done.failure is not None:
         return done
     table, _ = done.value
     return finish(to_frame(table), tail, index, {}, done.pending)
 
 
-def bucket_result(root, method, spec, token, buckets, inputs):
+def bucket_result(root, method, request, token, buckets, inputs):
     """A bucket's finished groups, cut into the runs that the output
     partitions take: run j holds the groups whose first row lies in the j-th
     run of input partitions. A failure goes to every run."""
-    done = _group.result(_settled(root), method, spec, token)
+    done = _group.result(_settled(root), method, request, token)
     if done.failure is not None:
         return [done] * buckets
     table, first = done.value

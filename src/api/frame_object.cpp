@@ -1,4 +1,4 @@
-// The Frame class: its type spec, constructor, deallocation and method table.
+// The Frame class: its heap type from a slot table, constructor, deallocation and method table.
 #include "api/frame_object.hpp"
 
 #include "api/arguments.hpp"

@@ -1,4 +1,4 @@
-// The Grouped class: its type spec, deallocation and method table. Instances
+// The Grouped class: its heap type from a slot table, deallocation and method table. Instances
 // come only from Frame.group.
 #include "api/grouped_object.hpp"
 
